@@ -1,0 +1,76 @@
+/*
+ * QMR52916LIB: device access library of the RQ4820 device family.
+ *
+ * Every function sends one SCSI command to a device opened by drive letter and
+ * returns 1 for success and 0 for failure (functions returning unsigned long
+ * return a value read from the device, 0 on failure). Buffers always belong to
+ * the caller and are never checked for size: give at least the data-phase
+ * length that the function moves.
+ *
+ * Handles come from TVQ_OpenDevice or USB_OpenDevice; the invalid handle is
+ * QMR_INVALID_HANDLE (all bits set). Close a handle with QMR_CloseDevice
+ * (QMR52916LIB_ext.h). Any command given the invalid handle returns 0 and sends
+ * nothing.
+ */
+#ifndef QMR52916LIB_H
+#define QMR52916LIB_H
+
+#if defined(_WIN32)
+#  if defined(QMR52916LIB_BUILD)
+#    define QMR_API __declspec(dllexport)
+#  else
+#    define QMR_API __declspec(dllimport)
+#  endif
+#else
+#  define QMR_API __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define QMR_INVALID_HANDLE ((void*)(~(unsigned long long)0))
+
+/* Open the volume of a drive letter and check that the device answers the
+ * identify command as this family does. */
+QMR_API void* TVQ_OpenDevice(char driveLetter);
+/* Open the volume of a drive letter without the identify check. */
+QMR_API void* USB_OpenDevice(char driveLetter);
+
+/* SPI flash (addresses in bytes, counts in 512-byte units). */
+QMR_API int TVQ_ReadFlashStatus(void* handle, unsigned char* status);
+QMR_API int TVQ_FlashRead(void* handle, unsigned char* buffer, unsigned long address, unsigned short count);
+QMR_API int TVQ_FlashWrite(void* handle, unsigned char* buffer, unsigned long address, unsigned short count);
+QMR_API int TVQ_FlashErase(void* handle);
+QMR_API int TVQ_GetFlashID(void* handle, unsigned char* id);
+/* first and count in 256-byte units. */
+QMR_API int TVQ_SectorErase(void* handle, unsigned short first, unsigned short count, unsigned char mode);
+QMR_API int TVQ_ResetDevice(void* handle);
+
+/* SD card through the vendor path. */
+QMR_API int TVQ_SetSDOffset(void* handle, unsigned long offset);
+QMR_API int TVQ_ReadSD(void* handle, unsigned long sector, unsigned short count, unsigned char* buffer);
+QMR_API int TVQ_WriteSD(void* handle, unsigned long sector, unsigned short count, unsigned char* buffer);
+
+/* Standard SCSI block commands (512-byte sectors). */
+QMR_API int USB_ReadSD(void* handle, unsigned long sector, unsigned short count, unsigned char* buffer);
+QMR_API int USB_WriteSD(void* handle, unsigned long sector, unsigned short count, unsigned char* buffer);
+/* The last logical block address (block count - 1), 0 on failure. */
+QMR_API unsigned long USB_ReadCapacity(void* handle);
+/* 36 bytes of standard INQUIRY data. */
+QMR_API int USB_Inquiry(void* handle, unsigned char* buffer);
+
+/* Card test queries. */
+QMR_API unsigned long SDTest_GetSector(void* handle);
+QMR_API unsigned long SDTest_GetReadTime(void* handle, unsigned long value);
+
+/* Raw commands: the caller's 16-byte CDB is sent unchanged. */
+QMR_API int TVQ_BulkNone(void* handle, unsigned char* cdb);
+QMR_API int TVQ_BulkIn(void* handle, unsigned char* cdb, unsigned char* buffer, long length);
+QMR_API int TVQ_BulkOut(void* handle, unsigned char* cdb, unsigned char* buffer, long length);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* QMR52916LIB_H */

@@ -1,0 +1,55 @@
+/*
+ * QMR52916LIB extensions: closing handles, the command trace and the device
+ * simulator. Any program linked against the library can use them.
+ */
+#ifndef QMR52916LIB_EXT_H
+#define QMR52916LIB_EXT_H
+
+#include "QMR52916LIB.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Closes a handle from TVQ_OpenDevice or USB_OpenDevice; the invalid handle is ignored. */
+QMR_API void QMR_CloseDevice(void* handle);
+
+/* Appends one line per command to the file ("" or NULL: off). Overrides
+ * QMR52916_TRACE. Returns 1, or 0 when the file cannot be opened. */
+QMR_API int QMR_SetTraceFile(const char* path);
+
+/* --- Simulator -------------------------------------------------------------
+ * spec: a number N (N default devices on E, F, G, ...), JSON text, or the path
+ * of a JSON file; NULL or "" switches the simulator off (real devices). This
+ * replaces whatever QMR52916_SIMULATE gave. Returns 1, or 0 with a message in
+ * error (which may be NULL) and the previous configuration kept. */
+QMR_API int QMR_SimConfigure(const char* spec, char* error, int errorSize);
+
+/* 1 when commands go to simulated devices. When QMR52916_SIMULATE holds a
+ * configuration that cannot be used, returns -1 and puts the message in error. */
+QMR_API int QMR_SimStatus(char* error, int errorSize);
+
+/* Drive mask (bit 0 = "A:") of the simulated drives currently plugged. */
+QMR_API unsigned long QMR_SimDriveMask(void);
+
+/* Plug in or pull out the device that owns the letter (either logical unit). */
+QMR_API int QMR_SimPlug(char letter);
+QMR_API int QMR_SimUnplug(char letter);
+
+/* Adds a fault to the device that owns the letter, in the JSON form of the
+ * configuration's "faults" entries. */
+QMR_API int QMR_SimAddFault(char letter, const char* faultJson, char* error, int errorSize);
+
+/* Direct access to simulated content, without commands, faults or timing. */
+QMR_API int QMR_SimPeekFlash(char letter, unsigned long long address, unsigned char* buffer,
+                             unsigned long long length);
+QMR_API int QMR_SimPokeFlash(char letter, unsigned long long address, const unsigned char* buffer,
+                             unsigned long long length);
+QMR_API int QMR_SimPeekSd(char letter, unsigned long long offset, unsigned char* buffer,
+                          unsigned long long length);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* QMR52916LIB_EXT_H */

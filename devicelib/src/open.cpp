@@ -1,0 +1,129 @@
+// Opening a device by drive letter, and the extension exports.
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "QMR52916LIB_ext.h"
+#include "simroute.h"
+#include "transport.h"
+
+#if defined(_WIN32)
+#include "platform/windows_sptd.h"
+#else
+#include "platform/linux_sg.h"
+#endif
+
+namespace {
+
+std::unique_ptr<qmr::Backend> OpenBackend(char letter) {
+  if (auto bus = qmr::SimulatedBus()) return qmr::OpenSimulated(*bus, letter);
+#if defined(_WIN32)
+  return qmr::windows_sptd::OpenVolume(letter);
+#else
+  return qmr::linux_sg::OpenVolume(letter);
+#endif
+}
+
+void* Open(char letter, bool identifyCheck) {
+  auto backend = OpenBackend(letter);
+  if (!backend) return qmr::InvalidHandle();
+  void* handle = qmr::MakeHandle(letter, std::move(backend));
+  if (identifyCheck) {
+    // A device of this family answers the identify command with (1, 1).
+    const uint8_t cdb[16] = {0xF6};
+    uint8_t answer[2] = {};
+    if (!qmr::SendScsiCommand(handle, cdb, answer, 2, nullptr, 0) || answer[0] != 1 || answer[1] != 1) {
+      qmr::CloseHandle(handle);
+      return qmr::InvalidHandle();
+    }
+  }
+  return handle;
+}
+
+void CopyError(const std::string& message, char* error, int errorSize) {
+  if (error == nullptr || errorSize <= 0) return;
+  const size_t n = std::min(message.size(), size_t(errorSize - 1));
+  std::memcpy(error, message.data(), n);
+  error[n] = '\0';
+}
+
+std::shared_ptr<qmr::sim::VirtualDevice> SimOwner(char letter, int* lun) {
+  auto bus = qmr::SimulatedBus();
+  if (!bus) return nullptr;
+  return bus->Owner(letter, lun);
+}
+
+}  // namespace
+
+extern "C" {
+
+QMR_API void* TVQ_OpenDevice(char driveLetter) { return Open(driveLetter, true); }
+QMR_API void* USB_OpenDevice(char driveLetter) { return Open(driveLetter, false); }
+
+QMR_API int QMR_SimConfigure(const char* spec, char* error, int errorSize) {
+  std::string message;
+  if (qmr::ConfigureSimulation(spec, message)) return 1;
+  CopyError(message, error, errorSize);
+  return 0;
+}
+
+QMR_API int QMR_SimStatus(char* error, int errorSize) {
+  std::string message;
+  const int status = qmr::SimulationStatus(message);
+  CopyError(message, error, errorSize);
+  return status;
+}
+
+QMR_API unsigned long QMR_SimDriveMask(void) {
+  auto bus = qmr::SimulatedBus();
+  return bus ? bus->DriveMask() : 0;
+}
+
+QMR_API int QMR_SimPlug(char letter) {
+  auto bus = qmr::SimulatedBus();
+  return bus && bus->Plug(letter) ? 1 : 0;
+}
+
+QMR_API int QMR_SimUnplug(char letter) {
+  auto bus = qmr::SimulatedBus();
+  return bus && bus->Unplug(letter) ? 1 : 0;
+}
+
+QMR_API int QMR_SimAddFault(char letter, const char* faultJson, char* error, int errorSize) {
+  int lun = 0;
+  auto device = SimOwner(letter, &lun);
+  if (!device) {
+    CopyError(std::string("no simulated device has the letter ") + letter, error, errorSize);
+    return 0;
+  }
+  qmr::sim::FaultSpec fault;
+  std::string message;
+  if (faultJson == nullptr || !qmr::sim::ParseFault(faultJson, fault, message)) {
+    CopyError(message.empty() ? "no fault given" : message, error, errorSize);
+    return 0;
+  }
+  device->AddFault(fault);
+  return 1;
+}
+
+QMR_API int QMR_SimPeekFlash(char letter, unsigned long long address, unsigned char* buffer,
+                             unsigned long long length) {
+  int lun = 0;
+  auto device = SimOwner(letter, &lun);
+  return device && buffer && device->PeekFlash(address, buffer, length) ? 1 : 0;
+}
+
+QMR_API int QMR_SimPokeFlash(char letter, unsigned long long address, const unsigned char* buffer,
+                             unsigned long long length) {
+  int lun = 0;
+  auto device = SimOwner(letter, &lun);
+  return device && buffer && device->PokeFlash(address, buffer, length) ? 1 : 0;
+}
+
+QMR_API int QMR_SimPeekSd(char letter, unsigned long long offset, unsigned char* buffer, unsigned long long length) {
+  int lun = 0;
+  auto device = SimOwner(letter, &lun);
+  return device && buffer && device->PeekSd(lun, offset, buffer, length) ? 1 : 0;
+}
+
+}  // extern "C"

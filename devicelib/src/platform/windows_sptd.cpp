@@ -1,0 +1,67 @@
+#include "windows_sptd.h"
+
+#include <cstring>
+
+namespace qmr::windows_sptd {
+
+void FillPassThroughRecord(const ScsiRequest& request, PassThroughRecord& record) {
+  std::memset(&record, 0, sizeof record);
+  SCSI_PASS_THROUGH_DIRECT& h = record.header;
+  h.Length = sizeof(SCSI_PASS_THROUGH_DIRECT);
+  h.PathId = 0;
+  h.TargetId = 1;
+  h.Lun = 0;
+  h.CdbLength = 16;
+  h.SenseInfoLength = kSenseInfoLength;
+  // No data phase is sent as data in with length 0, as the device expects.
+  h.DataIn = request.direction == DataDirection::Out ? 0 /* SCSI_IOCTL_DATA_OUT */ : 1 /* SCSI_IOCTL_DATA_IN */;
+  h.DataTransferLength = request.direction == DataDirection::None ? 0 : request.length;
+  h.TimeOutValue = request.timeoutSeconds;
+  h.DataBuffer = request.direction == DataDirection::None ? nullptr : request.buffer;
+  h.SenseInfoOffset = offsetof(PassThroughRecord, sense);
+  std::memcpy(h.Cdb, request.cdb, 16);
+}
+
+bool JudgePassThrough(bool callSucceeded, uint32_t bytesReturned, const PassThroughRecord& record) {
+  return callSucceeded && bytesReturned != 0 && record.header.ScsiStatus == 0;
+}
+
+std::string VolumePath(char letter) {
+  std::string path = "\\\\.\\C:";
+  path[4] = letter;
+  return path;
+}
+
+#if defined(_WIN32)
+namespace {
+
+class SptdBackend final : public Backend {
+ public:
+  explicit SptdBackend(HANDLE h) : handle_(h) {}
+  ~SptdBackend() override { ::CloseHandle(handle_); }
+  bool Execute(const ScsiRequest& request) override {
+    PassThroughRecord record;
+    FillPassThroughRecord(request, record);
+    DWORD returned = 0;
+    const BOOL ok = ::DeviceIoControl(handle_, kIoctlScsiPassThroughDirect, &record, sizeof record, &record,
+                                      sizeof record, &returned, nullptr);
+    return JudgePassThrough(ok != FALSE, returned, record);
+  }
+  HANDLE handle() const { return handle_; }
+
+ private:
+  HANDLE handle_;
+};
+
+}  // namespace
+
+std::unique_ptr<Backend> OpenVolume(char letter) {
+  const std::string path = VolumePath(letter);
+  HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return nullptr;
+  return std::make_unique<SptdBackend>(h);
+}
+#endif
+
+}  // namespace qmr::windows_sptd

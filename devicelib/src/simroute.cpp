@@ -1,0 +1,91 @@
+#include "simroute.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+
+namespace qmr {
+namespace {
+
+struct SimState {
+  std::mutex mutex;
+  bool initialised = false;
+  std::shared_ptr<sim::Bus> bus;
+  std::string error;  // set when QMR52916_SIMULATE cannot be used
+};
+
+SimState& State() {
+  static SimState state;
+  return state;
+}
+
+void InitFromEnvironment(SimState& s) {
+  if (s.initialised) return;
+  s.initialised = true;
+  const char* spec = std::getenv("QMR52916_SIMULATE");
+  if (spec == nullptr || *spec == '\0') return;
+  sim::SimConfig config;
+  if (!sim::ParseSimSpec(spec, config, s.error)) return;
+  s.bus = std::make_shared<sim::Bus>(config);
+}
+
+class SimBackend final : public Backend {
+ public:
+  SimBackend(std::shared_ptr<sim::VirtualDevice> device, int lun) : device_(std::move(device)), lun_(lun) {}
+  bool Execute(const ScsiRequest& r) override {
+    const sim::Direction d = r.direction == DataDirection::In    ? sim::Direction::In
+                             : r.direction == DataDirection::Out ? sim::Direction::Out
+                                                                 : sim::Direction::None;
+    return device_->Execute(lun_, r.cdb, d, r.buffer, r.length);
+  }
+
+ private:
+  std::shared_ptr<sim::VirtualDevice> device_;
+  int lun_;
+};
+
+}  // namespace
+
+std::shared_ptr<sim::Bus> SimulatedBus() {
+  SimState& s = State();
+  std::lock_guard lock(s.mutex);
+  InitFromEnvironment(s);
+  if (!s.error.empty()) {
+    std::fprintf(stderr, "QMR52916LIB: %s\n", s.error.c_str());
+    std::exit(2);
+  }
+  return s.bus;
+}
+
+int SimulationStatus(std::string& error) {
+  SimState& s = State();
+  std::lock_guard lock(s.mutex);
+  InitFromEnvironment(s);
+  error = s.error;
+  if (!s.error.empty()) return -1;
+  return s.bus ? 1 : 0;
+}
+
+bool ConfigureSimulation(const char* spec, std::string& error) {
+  SimState& s = State();
+  std::shared_ptr<sim::Bus> bus;
+  if (spec != nullptr && *spec != '\0') {
+    sim::SimConfig config;
+    if (!sim::ParseSimSpec(spec, config, error)) return false;
+    bus = std::make_shared<sim::Bus>(config);
+  }
+  std::lock_guard lock(s.mutex);
+  s.initialised = true;
+  s.error.clear();
+  s.bus = std::move(bus);
+  return true;
+}
+
+std::unique_ptr<Backend> OpenSimulated(sim::Bus& bus, char letter) {
+  int lun = 0;
+  auto device = bus.Find(letter, &lun);
+  if (!device || !device->Open(lun)) return nullptr;
+  return std::make_unique<SimBackend>(std::move(device), lun);
+}
+
+}  // namespace qmr

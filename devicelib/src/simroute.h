@@ -1,0 +1,27 @@
+// Routes opens to the simulator when one is configured.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "sim/sim.h"
+#include "transport.h"
+
+namespace qmr {
+
+// The active simulated bus, or null for real devices. The first call reads
+// QMR52916_SIMULATE; a configuration that cannot be used ends the program
+// with its message, so that nothing runs on half a configuration.
+std::shared_ptr<sim::Bus> SimulatedBus();
+
+// The simulator status without ending the program: 1 active, 0 off, -1 bad
+// configuration (message in error).
+int SimulationStatus(std::string& error);
+
+bool ConfigureSimulation(const char* spec, std::string& error);
+
+// A backend for a simulated letter, null when no plugged device shows it or
+// the open fails.
+std::unique_ptr<Backend> OpenSimulated(sim::Bus& bus, char letter);
+
+}  // namespace qmr

@@ -1,0 +1,105 @@
+#!/usr/bin/env bash
+# Ardentix: one entry point for building, testing and running the station.
+#   ./run.sh demo        burn simulated devices with the command-line station
+#   ./run.sh test        build and run the whole test suite (normal and sanitizer builds)
+#   ./run.sh fuzz [SECS] run each fuzz target for a while (default 60 s)
+#   ./run.sh bench       run the benchmarks
+#   ./run.sh build       build only
+set -euo pipefail
+cd "$(dirname "$0")"
+ROOT=$(pwd)
+JOBS=$(nproc 2>/dev/null || echo 2)
+
+deps() { "$ROOT/scripts/install-deps.sh"; }
+
+# configure DIR [cmake args...]: configure once, then let ninja reconfigure as needed.
+configure() {
+  local dir=$1; shift
+  if [ ! -f "$dir/build.ninja" ]; then
+    cmake -S "$ROOT" -B "$dir" -G Ninja "$@"
+  fi
+}
+
+build_main() {
+  configure "$ROOT/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  cmake --build "$ROOT/build" -j "$JOBS"
+}
+
+run_ctest() {
+  local dir=$1; shift
+  (cd "$dir" && ctest --output-on-failure -j "$JOBS" "$@")
+}
+
+cmd_test() {
+  deps
+  echo "== normal build =="
+  build_main
+  run_ctest "$ROOT/build"
+
+  echo "== AddressSanitizer + UndefinedBehaviorSanitizer build =="
+  configure "$ROOT/build-asan" -DCMAKE_BUILD_TYPE=Debug "-DARDENTIX_SANITIZE=address;undefined" -DARDENTIX_BENCH=OFF
+  cmake --build "$ROOT/build-asan" -j "$JOBS"
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    run_ctest "$ROOT/build-asan"
+
+  if [ -d "$ROOT/fuzz" ] && ls "$ROOT"/fuzz/fuzz_*.cpp >/dev/null 2>&1; then
+    echo "== fuzz targets, briefly =="
+    build_fuzz
+    run_fuzzers 10
+  fi
+  echo "All tests passed."
+}
+
+build_fuzz() {
+  configure "$ROOT/build-fuzz" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+    -DARDENTIX_FUZZ=ON -DARDENTIX_TESTS=OFF -DARDENTIX_GUI=OFF -DARDENTIX_BENCH=OFF
+  cmake --build "$ROOT/build-fuzz" -j "$JOBS"
+}
+
+# run_fuzzers SECONDS: each target over its seeds and new inputs; a crash fails the run.
+run_fuzzers() {
+  local seconds=$1
+  local work="$ROOT/build-fuzz/work"
+  mkdir -p "$work" "$ROOT/fuzz/artifacts"
+  for exe in "$ROOT"/build-fuzz/bin/fuzz_*; do
+    local name; name=$(basename "$exe"); name=${name#fuzz_}
+    local corpus="$work/$name"
+    mkdir -p "$corpus"
+    echo "-- fuzz $name (${seconds}s)"
+    ASAN_OPTIONS=detect_leaks=1 "$exe" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+      -artifact_prefix="$ROOT/fuzz/artifacts/" -print_final_stats=0 "$corpus" "$ROOT/fuzz/corpus/$name" \
+      >"$work/$name.log" 2>&1 || { tail -40 "$work/$name.log"; echo "fuzz target $name failed" >&2; exit 1; }
+  done
+}
+
+cmd_demo() {
+  deps
+  build_main
+  exec "$ROOT/scripts/demo.sh"
+}
+
+cmd_fuzz() {
+  deps
+  build_fuzz
+  run_fuzzers "${1:-60}"
+  echo "Fuzzing found nothing."
+}
+
+cmd_bench() {
+  deps
+  build_main
+  for b in "$ROOT"/build/bin/bench_*; do
+    [ -x "$b" ] || continue
+    echo "== $(basename "$b") =="
+    "$b"
+  done
+}
+
+case "${1:-}" in
+  demo) shift; cmd_demo "$@" ;;
+  test) shift; cmd_test "$@" ;;
+  fuzz) shift; cmd_fuzz "$@" ;;
+  bench) shift; cmd_bench "$@" ;;
+  build) shift; deps; build_main ;;
+  *) sed -n '2,8p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
+esac

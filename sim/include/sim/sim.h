@@ -1,0 +1,169 @@
+// Virtual devices of the RQ4820 family: an SPI NOR flash, one or two SD cards
+// (logical units), the identify answer, INQUIRY and the vendor command set,
+// with configurable timing and injected faults.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qmr::sim {
+
+enum class Direction : uint8_t { In, Out, None };
+
+// Which command a fault applies to.
+enum class FaultTarget : uint8_t {
+  Open,
+  Identify,
+  Inquiry,
+  FlashId,
+  FlashStatus,
+  FlashRead,
+  FlashWrite,
+  SectorErase,
+  ChipErase,
+  SdRead,
+  SdWrite,
+  ReadCapacity,
+  Lock,  // the station's volume lock (asked by the host layer, not a command)
+};
+
+enum class FaultAction : uint8_t {
+  Fail,     // the command fails
+  Corrupt,  // a read returns (a write stores) data with one bit flipped
+  Busy,     // the flash status stays busy from then on
+  Unplug,   // the device vanishes: this and every later command and open fail
+};
+
+struct FaultSpec {
+  FaultTarget on = FaultTarget::FlashWrite;
+  int after = 0;  // how many such commands succeed first
+  FaultAction action = FaultAction::Fail;
+  int count = 1;  // how many times it fires; -1 forever
+};
+
+// Per-command latency and transfer rates. Zero means instant.
+struct Timing {
+  uint32_t commandLatencyUs = 0;
+  double sdReadMBps = 0;
+  double sdWriteMBps = 0;
+  double flashReadMBps = 0;
+  double flashWriteMBps = 0;
+  uint32_t eraseLatencyUs = 0;  // added to each erase command
+
+  static Timing Realistic();  // a USB 2.0 card reader and an SPI NOR flash
+  bool IsZero() const;
+};
+
+struct DeviceConfig {
+  char letter = 'E';
+  char lun1Letter = 0;  // letter of logical unit 1; 0 = the next free letter
+  int luns = 1;         // 1 or 2
+  std::string vendor = "Generic";
+  std::string product = "RQ4820 Disk";
+  std::string revision = "1.00";
+  std::array<uint8_t, 2> identify = {1, 1};
+  std::array<uint8_t, 4> flashId = {0x00, 0xEF, 0x40, 0x18};  // answer bytes, byte 0 first
+  uint32_t flashSizeKB = 16384;
+  std::optional<std::string> serial = std::string("000000012345");  // 12 digits; nullopt: 0xFF in flash
+  std::array<uint8_t, 20> userId = {};
+  uint64_t sdSectors = 1048576;   // card of logical unit 0
+  uint64_t sd2Sectors = 1048576;  // card of logical unit 1
+  int eraseBusyPolls = 2;         // status polls that answer busy after an erase
+  std::vector<FaultSpec> faults;
+  Timing timing;
+  std::string usbInstanceId;  // shared by both logical units; "" = derived from the letter
+  int64_t plugAtMs = -1;      // scheduled plug-in (ms after the bus starts); -1 = plugged at start
+  int64_t unplugAtMs = -1;    // scheduled removal; -1 = never
+};
+
+struct SimConfig {
+  std::vector<DeviceConfig> devices;
+};
+
+// Reads a simulator description: a number N (N default devices on E, F, G,
+// ...), JSON text (starting with '{'), or the path of a JSON file. On error
+// returns false and sets error to a message naming the source and the fault.
+bool ParseSimSpec(const std::string& spec, SimConfig& out, std::string& error);
+
+// Parses one fault object, e.g. {"on":"flash-write","after":3,"action":"fail"}.
+bool ParseFault(const std::string& json, FaultSpec& out, std::string& error);
+
+// The factory content of flash block 0 and the default device of index i.
+DeviceConfig DefaultDevice(int index);
+
+class VirtualDevice {
+ public:
+  explicit VirtualDevice(const DeviceConfig& config);
+  ~VirtualDevice();
+  VirtualDevice(const VirtualDevice&) = delete;
+  VirtualDevice& operator=(const VirtualDevice&) = delete;
+
+  const DeviceConfig& config() const { return config_; }
+  char LetterOf(int lun) const;  // letters after auto-assignment
+
+  // An open of one logical unit: false while unplugged or when an "open"
+  // fault fires.
+  bool Open(int lun);
+
+  // Executes one 16-byte CDB with the given data phase. Returns false for
+  // every failure (unknown command, out-of-range address, fault, unplugged).
+  bool Execute(int lun, const uint8_t cdb[16], Direction direction, uint8_t* buffer, uint32_t length);
+
+  // The station's volume lock; false when a "lock" fault fires or unplugged.
+  bool Lock(int lun);
+
+  bool Plugged() const;
+  void SetPlugged(bool plugged);
+  void AddFault(const FaultSpec& fault);
+
+  // Direct access for tests and tools, bypassing commands, faults and timing.
+  bool PeekFlash(uint64_t address, uint8_t* buffer, uint64_t length) const;
+  bool PokeFlash(uint64_t address, const uint8_t* buffer, uint64_t length);
+  bool PeekSd(int lun, uint64_t offset, uint8_t* buffer, uint64_t length) const;
+  uint64_t SdBytesStored(int lun) const;  // memory held by the sparse card
+
+ private:
+  friend class Bus;
+  struct State;
+  DeviceConfig config_;
+  char lun1Letter_ = 0;
+  std::unique_ptr<State> state_;
+};
+
+// The set of simulated devices, found by drive letter.
+class Bus {
+ public:
+  explicit Bus(const SimConfig& config);
+  ~Bus();
+
+  // The device and logical unit shown under a letter while plugged.
+  std::shared_ptr<VirtualDevice> Find(char letter, int* lun) const;
+  // The device that owns a letter, plugged or not.
+  std::shared_ptr<VirtualDevice> Owner(char letter, int* lun) const;
+  const std::vector<std::shared_ptr<VirtualDevice>>& Devices() const { return devices_; }
+
+  uint32_t DriveMask() const;  // bit 0 = "A", letters of plugged devices
+  bool Plug(char letter);      // any letter of the device; false when unknown
+  bool Unplug(char letter);
+
+  // Called with (arrived, mask of the device's letters) on every plug and
+  // unplug, from the thread that caused it (or the schedule's thread).
+  using Listener = std::function<void(bool arrived, uint32_t mask)>;
+  void SetListener(Listener listener);
+
+ private:
+  void RunSchedule();
+  std::vector<std::shared_ptr<VirtualDevice>> devices_;
+  mutable std::mutex mutex_;
+  Listener listener_;
+  struct Schedule;
+  std::unique_ptr<Schedule> schedule_;
+};
+
+}  // namespace qmr::sim

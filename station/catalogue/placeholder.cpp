@@ -1,0 +1,1 @@
+// placeholder; removed when the first real source lands

@@ -1,0 +1,31 @@
+// ardentix-cli: the station without a window. Each command is a function that
+// takes its arguments (after the command word, with the common options
+// already removed) and returns the exit status: 0 success, 1 the operation
+// failed (message on err), 2 usage.
+#pragma once
+
+#include <filesystem>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace ardentix::cli {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+struct Context {
+  std::filesystem::path stationDir;  // resolved --station-dir / ARDENTIX_STATION_DIR / default
+  std::ostream& out;
+  std::ostream& err;
+};
+
+using Args = std::vector<std::string>;
+
+int ProbeCommand(const Args& args, Context& ctx);
+int PackageCommand(const Args& args, Context& ctx);
+int CatalogueCommand(const Args& args, Context& ctx);
+int SettingsCommand(const Args& args, Context& ctx);
+
+}  // namespace ardentix::cli
