@@ -69,6 +69,17 @@ QMR_API int TVQ_BulkNone(void* handle, unsigned char* cdb);
 QMR_API int TVQ_BulkIn(void* handle, unsigned char* cdb, unsigned char* buffer, long length);
 QMR_API int TVQ_BulkOut(void* handle, unsigned char* cdb, unsigned char* buffer, long length);
 
+/* Device location: what stands behind a drive letter. Results are copied
+ * into out without a terminating NUL: pass a buffer cleared to zero (36 bytes
+ * are enough for the parent string, 128 for the USB string). */
+/* "DISK&VEN_%s&PROD_%s&REV_%s" from the device's INQUIRY data. */
+QMR_API int TVQ_GetUSBString(char driveLetter, char* out);
+/* The USB storage device's instance id; its last character is the logical unit digit. */
+QMR_API int TVQ_GetDeviceParentString(char driveLetter, char* out);
+/* The logical unit number, or -1. On systems that need it, usbString is the
+ * device's USB string as TVQ_GetUSBString gives it. */
+QMR_API int TVQ_GetDeviceLun(char driveLetter, char* usbString);
+
 #ifdef __cplusplus
 }
 #endif

@@ -48,6 +48,22 @@ QMR_API int QMR_SimPokeFlash(char letter, unsigned long long address, const unsi
 QMR_API int QMR_SimPeekSd(char letter, unsigned long long offset, unsigned char* buffer,
                           unsigned long long length);
 
+/* Called on every simulated plug (arrived = 1) and unplug (0) with the mask
+ * of the device's letters, from the thread that caused it. NULL removes it.
+ * The listener stays installed when the configuration is replaced. */
+typedef void (*QMR_SimListener)(void* context, int arrived, unsigned long mask);
+QMR_API void QMR_SimSetListener(QMR_SimListener listener, void* context);
+
+/* The volume lock of a simulated drive: 0 when a "lock" fault fires or the
+ * device is gone. */
+QMR_API int QMR_SimLockVolume(char letter);
+QMR_API int QMR_SimUnlockVolume(char letter);
+
+/* A simulated card's size and the bytes written to it so far. */
+QMR_API int QMR_SimCardUsage(char letter, unsigned long long* totalBytes, unsigned long long* usedBytes);
+/* Empties a simulated card, as a format would. */
+QMR_API int QMR_SimFormatCard(char letter);
+
 #ifdef __cplusplus
 }
 #endif

@@ -126,4 +126,36 @@ QMR_API int QMR_SimPeekSd(char letter, unsigned long long offset, unsigned char*
   return device && buffer && device->PeekSd(lun, offset, buffer, length) ? 1 : 0;
 }
 
+QMR_API void QMR_SimSetListener(QMR_SimListener listener, void* context) {
+  qmr::SetSimulationListener(listener, context);
+}
+
+QMR_API int QMR_SimLockVolume(char letter) {
+  int lun = 0;
+  auto device = SimOwner(letter, &lun);
+  return device && device->Lock(lun) ? 1 : 0;
+}
+
+QMR_API int QMR_SimUnlockVolume(char letter) {
+  int lun = 0;
+  auto device = SimOwner(letter, &lun);
+  return device && device->Plugged() ? 1 : 0;
+}
+
+QMR_API int QMR_SimCardUsage(char letter, unsigned long long* totalBytes, unsigned long long* usedBytes) {
+  int lun = 0;
+  auto device = SimOwner(letter, &lun);
+  if (!device || !device->Plugged()) return 0;
+  const uint64_t sectors = lun == 0 ? device->config().sdSectors : device->config().sd2Sectors;
+  if (totalBytes) *totalBytes = sectors * 512;
+  if (usedBytes) *usedBytes = device->SdBytesStored(lun);
+  return 1;
+}
+
+QMR_API int QMR_SimFormatCard(char letter) {
+  int lun = 0;
+  auto device = SimOwner(letter, &lun);
+  return device && device->FormatCard(lun) ? 1 : 0;
+}
+
 }  // extern "C"

@@ -12,7 +12,21 @@ struct SimState {
   bool initialised = false;
   std::shared_ptr<sim::Bus> bus;
   std::string error;  // set when QMR52916_SIMULATE cannot be used
+  void (*listener)(void*, int, unsigned long) = nullptr;
+  void* listenerContext = nullptr;
 };
+
+// Caller holds the state's mutex.
+void InstallListener(SimState& s) {
+  if (!s.bus) return;
+  if (s.listener == nullptr) {
+    s.bus->SetListener(nullptr);
+    return;
+  }
+  auto fn = s.listener;
+  void* ctx = s.listenerContext;
+  s.bus->SetListener([fn, ctx](bool arrived, uint32_t mask) { fn(ctx, arrived ? 1 : 0, mask); });
+}
 
 SimState& State() {
   static SimState state;
@@ -77,8 +91,19 @@ bool ConfigureSimulation(const char* spec, std::string& error) {
   std::lock_guard lock(s.mutex);
   s.initialised = true;
   s.error.clear();
+  if (s.bus) s.bus->SetListener(nullptr);
   s.bus = std::move(bus);
+  InstallListener(s);
   return true;
+}
+
+void SetSimulationListener(void (*listener)(void*, int, unsigned long), void* context) {
+  SimState& s = State();
+  std::lock_guard lock(s.mutex);
+  InitFromEnvironment(s);
+  s.listener = listener;
+  s.listenerContext = context;
+  InstallListener(s);
 }
 
 std::unique_ptr<Backend> OpenSimulated(sim::Bus& bus, char letter) {

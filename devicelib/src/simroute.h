@@ -20,6 +20,9 @@ int SimulationStatus(std::string& error);
 
 bool ConfigureSimulation(const char* spec, std::string& error);
 
+// The plug listener of every bus, present and future.
+void SetSimulationListener(void (*listener)(void*, int, unsigned long), void* context);
+
 // A backend for a simulated letter, null when no plugged device shows it or
 // the open fails.
 std::unique_ptr<Backend> OpenSimulated(sim::Bus& bus, char letter);

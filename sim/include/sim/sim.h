@@ -127,10 +127,18 @@ class VirtualDevice {
   bool PokeFlash(uint64_t address, const uint8_t* buffer, uint64_t length);
   bool PeekSd(int lun, uint64_t offset, uint8_t* buffer, uint64_t length) const;
   uint64_t SdBytesStored(int lun) const;  // memory held by the sparse card
+  // Empties a logical unit's card, as a host format would; false while unplugged.
+  bool FormatCard(int lun);
 
  private:
   friend class Bus;
   struct State;
+  // Mask (bit 0 = "A") of the letters this device shows when plugged.
+  uint32_t LetterMask() const;
+  // The bus hears of every plug change, including a fault pulling the device.
+  void SetPlugNotifier(std::function<void(bool arrived, uint32_t mask)> notifier);
+  void NotifyPlug(bool arrived);
+  bool ValidLun(int lun) const { return lun == 0 || (lun == 1 && config_.luns == 2); }
   DeviceConfig config_;
   char lun1Letter_ = 0;
   std::unique_ptr<State> state_;
@@ -160,8 +168,10 @@ class Bus {
  private:
   void RunSchedule();
   std::vector<std::shared_ptr<VirtualDevice>> devices_;
-  mutable std::mutex mutex_;
-  Listener listener_;
+  // Holds the listener; shared with the devices, which may outlive the bus
+  // (an open handle keeps its device).
+  struct Hub;
+  std::shared_ptr<Hub> hub_;
   struct Schedule;
   std::unique_ptr<Schedule> schedule_;
 };

@@ -1,0 +1,476 @@
+// One virtual device: decodes the family's CDBs against its flash and cards.
+// Each device serialises its commands under its own mutex, as the real
+// controller does, so timing sleeps happen while holding it.
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <thread>
+
+#include "config_internal.h"
+#include "sparse_store.h"
+
+namespace qmr::sim {
+namespace {
+
+constexpr uint32_t kSector = 512;      // SD sector and flash transfer unit
+constexpr uint32_t kEraseUnit = 256;   // sector-erase addresses count these
+constexpr uint64_t kSerialAt = 136;    // block 0: serial number, 12 UTF-16LE digits
+constexpr uint64_t kUserIdAt = 184;    // block 0: 20-byte user id
+
+enum class Op {
+  TestUnitReady,
+  Inquiry,
+  ReadCapacity,
+  Read10,
+  Write10,
+  Identify,
+  FlashStatus,
+  FlashRead,
+  FlashWrite,
+  ChipErase,
+  FlashId,
+  SectorErase,
+  Reset,
+  SetSdOffset,
+  VendorSdRead,
+  VendorSdWrite,
+  CardSectors,
+  CardReadTime,
+};
+
+// What a CDB asks for: its data phase and the fault entries that watch it.
+struct Command {
+  Op op = Op::TestUnitReady;
+  Direction direction = Direction::None;
+  uint64_t length = 0;
+  std::optional<FaultTarget> target;
+};
+
+uint32_t Be32(const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
+uint16_t Be16(const uint8_t* p) { return uint16_t(p[0] << 8 | p[1]); }
+void PutLe32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
+}
+void PutBe32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * (3 - i)));
+}
+uint32_t Clamp32(uint64_t v) { return uint32_t(std::min<uint64_t>(v, 0xFFFFFFFFull)); }
+
+std::optional<Command> Decode(const uint8_t* c) {
+  auto make = [](Op op, Direction d, uint64_t length, std::optional<FaultTarget> t = std::nullopt) {
+    return Command{op, d, length, t};
+  };
+  switch (c[0]) {
+    case 0x00:
+      return make(Op::TestUnitReady, Direction::None, 0);
+    case 0x12:
+      return make(Op::Inquiry, Direction::In, 36, FaultTarget::Inquiry);
+    case 0x25:
+      return make(Op::ReadCapacity, Direction::In, 8, FaultTarget::ReadCapacity);
+    case 0x28:
+      return make(Op::Read10, Direction::In, uint64_t(Be16(c + 7)) * kSector, FaultTarget::SdRead);
+    case 0x2A:
+      return make(Op::Write10, Direction::Out, uint64_t(Be16(c + 7)) * kSector, FaultTarget::SdWrite);
+    case 0xF6:
+      break;
+    default:
+      return std::nullopt;
+  }
+  switch (c[1]) {
+    case 0x00:
+      return make(Op::Identify, Direction::In, 2, FaultTarget::Identify);
+    case 0x01:
+      return make(Op::FlashStatus, Direction::In, 2, FaultTarget::FlashStatus);
+    case 0x05:
+      return make(Op::FlashRead, Direction::In, uint64_t(Be16(c + 7)) * kSector, FaultTarget::FlashRead);
+    case 0x06:
+      return make(Op::FlashWrite, Direction::Out, uint64_t(Be16(c + 7)) * kSector, FaultTarget::FlashWrite);
+    case 0x08:
+      return make(Op::ChipErase, Direction::None, 0, FaultTarget::ChipErase);
+    case 0x09:
+      return make(Op::FlashId, Direction::In, 4, FaultTarget::FlashId);
+    case 0x15:
+      return make(Op::SectorErase, Direction::None, 0, FaultTarget::SectorErase);
+    case 0xFF:
+      return make(Op::Reset, Direction::None, 0);
+    case 0xE0:
+      return make(Op::SetSdOffset, Direction::Out, 4);
+    case 0xE1:
+      return make(Op::VendorSdRead, Direction::In, uint64_t(Be16(c + 7)) * kSector, FaultTarget::SdRead);
+    case 0xE2:
+      return make(Op::VendorSdWrite, Direction::Out, uint64_t(Be16(c + 7)) * kSector, FaultTarget::SdWrite);
+    case 0xF0:
+      if (c[2] == 0xF0) return make(Op::CardSectors, Direction::In, 4);
+      if (c[2] == 0xF1) return make(Op::CardReadTime, Direction::In, 4);
+      return std::nullopt;
+    default:
+      return std::nullopt;
+  }
+}
+
+// A command without data accepts only an empty phase; one with data only its
+// own direction and exact length.
+bool PhaseMatches(const Command& cmd, Direction direction, const uint8_t* buffer, uint32_t length) {
+  if (cmd.length == 0) return length == 0;
+  return direction == cmd.direction && length == cmd.length && buffer != nullptr;
+}
+
+uint64_t TransferUs(uint64_t bytes, double mbps) { return mbps > 0 ? uint64_t(std::ceil(double(bytes) / mbps)) : 0; }
+
+void Pad(uint8_t* out, const std::string& text, size_t width) {
+  std::memset(out, ' ', width);
+  std::memcpy(out, text.data(), std::min(width, text.size()));
+}
+
+uint32_t LetterBit(char letter) { return letter >= 'A' && letter <= 'Z' ? 1u << (letter - 'A') : 0; }
+
+}  // namespace
+
+struct VirtualDevice::State {
+  struct ArmedFault {
+    FaultSpec fault;
+    int64_t seen = 0;  // matching operations so far
+  };
+  struct Outcome {
+    bool fail = false;
+    bool corrupt = false;
+    bool unplug = false;
+  };
+
+  State(const DeviceConfig& c, uint64_t flashBytes)
+      : flash(flashBytes, 0xFF), cards{SparseStore(c.sdSectors * kSector, 0), SparseStore(c.sd2Sectors * kSector, 0)} {
+    for (const FaultSpec& f : c.faults) faults.push_back({f});
+  }
+
+  // Counts the operation against every entry that watches it and fires the
+  // ones whose turn it is. Busy takes effect here; the rest is the caller's.
+  Outcome Consult(FaultTarget target) {
+    Outcome o;
+    for (ArmedFault& f : faults) {
+      if (f.fault.on != target) continue;
+      const int64_t n = f.seen++;
+      if (n < f.fault.after) continue;
+      if (f.fault.count >= 0 && n - f.fault.after >= f.fault.count) continue;
+      switch (f.fault.action) {
+        case FaultAction::Fail:
+          o.fail = true;
+          break;
+        case FaultAction::Corrupt:
+          o.corrupt = true;
+          break;
+        case FaultAction::Busy:
+          stuckBusy = true;
+          break;
+        case FaultAction::Unplug:
+          o.unplug = true;
+          break;
+      }
+    }
+    if (o.unplug) plugged = false;
+    return o;
+  }
+
+  mutable std::mutex mutex;
+  SparseStore flash;
+  SparseStore cards[2];
+  bool plugged = true;
+  int busyPolls = 0;
+  bool stuckBusy = false;    // a "busy" fault: survives reset and replug
+  uint32_t sdOffset[2] = {};  // vendor SD path, per logical unit
+  std::vector<ArmedFault> faults;
+  std::function<void(bool, uint32_t)> notifier;
+};
+
+VirtualDevice::VirtualDevice(const DeviceConfig& config) : config_(config) {
+  config_.luns = std::clamp(config_.luns, 1, 2);
+  if (config_.luns == 2) {
+    lun1Letter_ = config_.lun1Letter;
+    if (lun1Letter_ == 0 && config_.letter >= 'A' && config_.letter < 'Z') lun1Letter_ = char(config_.letter + 1);
+  }
+  config_.lun1Letter = lun1Letter_;
+  if (config_.usbInstanceId.empty()) config_.usbInstanceId = DefaultInstanceId(config_.letter - 'E');
+  state_ = std::make_unique<State>(config_, uint64_t(config_.flashSizeKB) * 1024);
+  state_->plugged = config_.plugAtMs < 0;
+
+  // Factory block 0: the serial as UTF-16LE digits and the user id.
+  uint8_t block0[kUserIdAt + 20];
+  std::memset(block0, 0xFF, sizeof block0);
+  if (config_.serial) {
+    const std::string& s = *config_.serial;
+    for (size_t i = 0; i < std::min<size_t>(s.size(), 12); ++i) {
+      block0[kSerialAt + 2 * i] = uint8_t(s[i]);
+      block0[kSerialAt + 2 * i + 1] = 0;
+    }
+  }
+  std::memcpy(block0 + kUserIdAt, config_.userId.data(), config_.userId.size());
+  if (state_->flash.InRange(0, sizeof block0)) state_->flash.Write(0, block0, sizeof block0);
+}
+
+VirtualDevice::~VirtualDevice() = default;
+
+char VirtualDevice::LetterOf(int lun) const {
+  if (lun == 0) return config_.letter;
+  if (lun == 1 && config_.luns == 2) return lun1Letter_;
+  return 0;
+}
+
+uint32_t VirtualDevice::LetterMask() const { return LetterBit(LetterOf(0)) | LetterBit(LetterOf(1)); }
+
+void VirtualDevice::SetPlugNotifier(std::function<void(bool arrived, uint32_t mask)> notifier) {
+  std::lock_guard lock(state_->mutex);
+  state_->notifier = std::move(notifier);
+}
+
+void VirtualDevice::NotifyPlug(bool arrived) {
+  std::function<void(bool, uint32_t)> notifier;
+  {
+    std::lock_guard lock(state_->mutex);
+    notifier = state_->notifier;
+  }
+  if (notifier) notifier(arrived, LetterMask());
+}
+
+bool VirtualDevice::Plugged() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->plugged;
+}
+
+void VirtualDevice::SetPlugged(bool plugged) {
+  {
+    std::lock_guard lock(state_->mutex);
+    if (state_->plugged == plugged) return;
+    state_->plugged = plugged;
+    if (plugged) {
+      // Power-on: the controller forgets what it was doing.
+      state_->busyPolls = 0;
+      state_->sdOffset[0] = state_->sdOffset[1] = 0;
+    }
+  }
+  NotifyPlug(plugged);
+}
+
+void VirtualDevice::AddFault(const FaultSpec& fault) {
+  std::lock_guard lock(state_->mutex);
+  state_->faults.push_back({fault});
+}
+
+bool VirtualDevice::Open(int lun) {
+  bool ok = false, vanished = false;
+  {
+    std::lock_guard lock(state_->mutex);
+    if (!state_->plugged || !ValidLun(lun)) return false;
+    const State::Outcome o = state_->Consult(FaultTarget::Open);
+    vanished = o.unplug;
+    ok = !o.fail && !o.unplug;
+  }
+  if (vanished) NotifyPlug(false);
+  return ok;
+}
+
+bool VirtualDevice::Lock(int lun) {
+  bool ok = false, vanished = false;
+  {
+    std::lock_guard lock(state_->mutex);
+    if (!state_->plugged || !ValidLun(lun)) return false;
+    const State::Outcome o = state_->Consult(FaultTarget::Lock);
+    vanished = o.unplug;
+    ok = !o.fail && !o.unplug;
+  }
+  if (vanished) NotifyPlug(false);
+  return ok;
+}
+
+bool VirtualDevice::Execute(int lun, const uint8_t cdb[16], Direction direction, uint8_t* buffer, uint32_t length) {
+  if (cdb == nullptr) return false;
+  bool vanished = false;
+  bool ok = false;
+  {
+    std::lock_guard lock(state_->mutex);
+    State& s = *state_;
+    if (!s.plugged || !ValidLun(lun)) return false;
+    const Timing& timing = config_.timing;
+    uint64_t sleepUs = timing.commandLatencyUs;
+    SparseStore& card = s.cards[lun];
+    const uint64_t cardSectors = lun == 0 ? config_.sdSectors : config_.sd2Sectors;
+
+    const std::optional<Command> cmd = Decode(cdb);
+    ok = cmd && PhaseMatches(*cmd, direction, buffer, length);
+
+    // Where the command lands, and whether it fits.
+    uint64_t at = 0, bytes = 0;
+    if (ok) {
+      switch (cmd->op) {
+        case Op::FlashRead:
+        case Op::FlashWrite:
+          at = Be32(cdb + 3);
+          bytes = cmd->length;
+          ok = s.flash.InRange(at, bytes);
+          break;
+        case Op::SectorErase:
+          at = uint64_t(Be16(cdb + 3)) * kEraseUnit;
+          bytes = uint64_t(Be16(cdb + 5)) * kEraseUnit;
+          ok = s.flash.InRange(at, bytes);
+          break;
+        case Op::ChipErase:
+          bytes = s.flash.Size();
+          break;
+        case Op::Read10:
+        case Op::Write10:
+          at = uint64_t(Be32(cdb + 2)) * kSector;
+          bytes = cmd->length;
+          ok = card.InRange(at, bytes);
+          break;
+        case Op::VendorSdRead:
+        case Op::VendorSdWrite:
+          at = (uint64_t(s.sdOffset[lun]) + Be32(cdb + 3)) * kSector;
+          bytes = cmd->length;
+          ok = card.InRange(at, bytes);
+          break;
+        default:
+          break;
+      }
+    }
+
+    State::Outcome fault;
+    if (ok && cmd->target) {
+      fault = s.Consult(*cmd->target);
+      vanished = fault.unplug;
+      ok = !fault.fail && !fault.unplug;
+    }
+
+    if (ok) {
+      switch (cmd->op) {
+        case Op::TestUnitReady:
+          break;
+        case Op::Inquiry: {
+          std::memset(buffer, 0, 36);
+          buffer[1] = 0x80;  // removable
+          buffer[2] = 0x02;
+          buffer[3] = 0x02;
+          buffer[4] = 31;  // additional length
+          Pad(buffer + 8, config_.vendor, 8);
+          Pad(buffer + 16, config_.product, 16);
+          Pad(buffer + 32, config_.revision, 4);
+          break;
+        }
+        case Op::ReadCapacity:
+          PutBe32(buffer, cardSectors == 0 ? 0 : Clamp32(cardSectors - 1));
+          PutBe32(buffer + 4, kSector);
+          break;
+        case Op::Identify:
+          buffer[0] = config_.identify[0];
+          buffer[1] = config_.identify[1];
+          break;
+        case Op::FlashStatus: {
+          const bool busy = s.stuckBusy || s.busyPolls > 0;
+          if (!s.stuckBusy && s.busyPolls > 0) --s.busyPolls;
+          buffer[0] = 0x00;
+          buffer[1] = busy ? 0x01 : 0x00;
+          break;
+        }
+        case Op::FlashRead:
+          s.flash.Read(at, buffer, bytes);
+          sleepUs += TransferUs(bytes, timing.flashReadMBps);
+          break;
+        case Op::FlashWrite:
+          s.flash.And(at, buffer, bytes);
+          sleepUs += TransferUs(bytes, timing.flashWriteMBps);
+          break;
+        case Op::ChipErase:
+        case Op::SectorErase:
+          s.flash.Blank(at, bytes);
+          s.busyPolls = config_.eraseBusyPolls;
+          sleepUs += timing.eraseLatencyUs;
+          break;
+        case Op::FlashId:
+          std::memcpy(buffer, config_.flashId.data(), 4);
+          break;
+        case Op::Reset:
+          s.busyPolls = 0;
+          break;
+        case Op::SetSdOffset:
+          s.sdOffset[lun] = uint32_t(buffer[0]) | uint32_t(buffer[1]) << 8 | uint32_t(buffer[2]) << 16 |
+                            uint32_t(buffer[3]) << 24;
+          break;
+        case Op::Read10:
+        case Op::VendorSdRead:
+          card.Read(at, buffer, bytes);
+          sleepUs += TransferUs(bytes, timing.sdReadMBps);
+          break;
+        case Op::Write10:
+        case Op::VendorSdWrite:
+          card.Write(at, buffer, bytes);
+          sleepUs += TransferUs(bytes, timing.sdWriteMBps);
+          break;
+        case Op::CardSectors:
+          PutLe32(buffer, Clamp32(cardSectors));
+          break;
+        case Op::CardReadTime: {
+          // Reading that many sectors, in 10 us units; a believable figure
+          // even when the simulation itself runs instantly.
+          const Timing real = Timing::Realistic();
+          const double rate = timing.sdReadMBps > 0 ? timing.sdReadMBps : real.sdReadMBps;
+          const uint64_t latency = timing.commandLatencyUs > 0 ? timing.commandLatencyUs : real.commandLatencyUs;
+          const uint64_t us = latency + TransferUs(uint64_t(Be32(cdb + 3)) * kSector, rate);
+          PutLe32(buffer, Clamp32((us + 9) / 10));
+          break;
+        }
+      }
+
+      // One flipped bit, where a read-back or the caller will see it.
+      if (fault.corrupt) {
+        const bool stored = cmd->op == Op::FlashWrite || cmd->op == Op::ChipErase || cmd->op == Op::SectorErase ||
+                            cmd->op == Op::Write10 || cmd->op == Op::VendorSdWrite;
+        if (stored && bytes > 0) {
+          SparseStore& store = (cmd->op == Op::Write10 || cmd->op == Op::VendorSdWrite) ? card : s.flash;
+          store.FlipBit(at + bytes / 2, 0);
+        } else if (!stored && length > 0) {
+          buffer[length / 2] ^= 0x01;
+        }
+      }
+    }
+    if (sleepUs > 0) std::this_thread::sleep_for(std::chrono::microseconds(sleepUs));
+  }
+  if (vanished) NotifyPlug(false);
+  return ok;
+}
+
+bool VirtualDevice::PeekFlash(uint64_t address, uint8_t* buffer, uint64_t length) const {
+  std::lock_guard lock(state_->mutex);
+  if (buffer == nullptr || !state_->flash.InRange(address, length)) return false;
+  state_->flash.Read(address, buffer, length);
+  return true;
+}
+
+bool VirtualDevice::PokeFlash(uint64_t address, const uint8_t* buffer, uint64_t length) {
+  std::lock_guard lock(state_->mutex);
+  if (buffer == nullptr || !state_->flash.InRange(address, length)) return false;
+  state_->flash.Write(address, buffer, length);
+  return true;
+}
+
+bool VirtualDevice::PeekSd(int lun, uint64_t offset, uint8_t* buffer, uint64_t length) const {
+  if (!ValidLun(lun)) return false;
+  std::lock_guard lock(state_->mutex);
+  if (buffer == nullptr || !state_->cards[lun].InRange(offset, length)) return false;
+  state_->cards[lun].Read(offset, buffer, length);
+  return true;
+}
+
+uint64_t VirtualDevice::SdBytesStored(int lun) const {
+  if (!ValidLun(lun)) return 0;
+  std::lock_guard lock(state_->mutex);
+  return state_->cards[lun].BytesStored();
+}
+
+bool VirtualDevice::FormatCard(int lun) {
+  if (!ValidLun(lun)) return false;
+  std::lock_guard lock(state_->mutex);
+  if (!state_->plugged) return false;
+  SparseStore& card = state_->cards[lun];
+  card.Blank(0, card.Size());
+  return true;
+}
+
+}  // namespace qmr::sim
