@@ -1,1 +1,0 @@
-// placeholder; removed when the first real source lands
