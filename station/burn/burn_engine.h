@@ -1,0 +1,136 @@
+// START and the burn: one worker thread per ready logical-unit-0 drive, each
+// writing and verifying the SD image, then erasing, writing and verifying
+// the SPI flash, and settling its device's slot and the pass/fail counters.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "burnfiles/input_file.h"
+#include "core/station.h"
+#include "core/status_codes.h"
+
+namespace ardentix {
+
+// The three burn check boxes, as the operator left them.
+struct RunSettings {
+  int32_t sd1Enabled = 0;    // "SD1 Img File Burn": sd1ImagePath onto logical unit 0
+  int32_t sd2Enabled = 0;    // "SD2 Img File Burn": sd2ImagePath onto logical unit 1
+  int32_t flashEnabled = 1;  // "SPI File Burn": flashPackagePath into the flash, through unit 0
+};
+
+// What the burn decides about the window's controls; front ends render it.
+struct BurnControls {
+  bool sd1OpenEnabled = false;   // Open beside the SD1 image
+  bool sd2OpenEnabled = false;   // Open beside the SD2 image
+  bool flashOpenEnabled = true;  // Open beside the flash package
+  bool startEnabled = true;
+  std::string startCaption;      // "Start" or "Stop"
+};
+
+// One device's burn, for reports.
+struct DeviceReport {
+  char letter = 0;
+  int lun = -1;
+  std::string flashIdText;
+  std::string serial;  // the serial number written back (digits), "" when the device had none
+  BurnOutcome outcome = BurnOutcome::None;
+  StatusCode stage = 0;
+  StatusCode result = 0;
+  int64_t startedMs = 0;
+  int64_t endedMs = 0;
+  std::map<std::string, int64_t> stageMs;  // "lock", "sd-write", "sd-verify", "flash-erase", ...
+};
+
+inline constexpr uint32_t kFlashChunkBytes = 4096;
+inline constexpr uint32_t kSdChunkBytes = 61440;
+inline constexpr int kSdChunkSectors = 120;
+
+class BurnEngine {
+ public:
+  explicit BurnEngine(Station& station);
+  ~BurnEngine();  // waits for the run's threads
+  BurnEngine(const BurnEngine&) = delete;
+  BurnEngine& operator=(const BurnEngine&) = delete;
+
+  // The check boxes; front ends keep this in step with what the operator sees.
+  RunSettings checkBoxes;
+  // A check box changed: its Open button follows it (while no burn runs).
+  void OnCheckBoxesChanged();
+
+  // The START button: StopBurn while a run is on, else StartBurn.
+  void OnStartButton();
+  void StartBurn();
+  void StopBurn();
+  void SetBurnControls(bool enable);
+  const BurnControls& controls() const { return controls_; }
+  bool Running() const { return station_.BurnRunning != 0; }
+
+  // Blocks until the threads of the current run have finished (closing the
+  // window, the command line's end).
+  void WaitForWorkers();
+  // Called on the station's thread right after a run ends.
+  void SetRunEndedListener(std::function<void()> listener) { runEnded_ = std::move(listener); }
+
+  std::vector<DeviceReport> Reports() const;
+
+  // The steps below are public for tests; workers call them on their thread.
+  int TestVolumeLock(char letter);
+  int BurnSdImage(char letter, void* handle, int lun, StatusCode* code);
+  StatusCode WriteSdImage(char letter, void* handle, const InputFile& file, uint64_t size);
+  StatusCode VerifySdImage(char letter, void* handle, const InputFile& file, uint64_t size);
+  int BurnFlash(char letter, void* handle, StatusCode* code);
+  StatusCode EraseFlash(char letter, void* handle, uint64_t eraseLength);
+  StatusCode WriteFlashImage(char letter, void* handle, const InputFile& file, uint64_t size, bool headerPass,
+                             int32_t spiClock);
+  StatusCode VerifyFlashImage(char letter, void* handle, const InputFile& file, uint64_t size, bool headerPass,
+                              int32_t spiClock);
+
+  // The files and settings a run uses, fixed at START (normally taken from
+  // the station; tests set them to call the stages directly).
+  struct RunFiles {
+    std::filesystem::path sd1ImagePath, sd2ImagePath, flashPackagePath;
+    int32_t writeVerify = 0, saveSdFile = 0, lockOnXp = 1;
+  };
+  RunFiles runFiles;
+  RunSettings runSettings;
+
+ private:
+  int StartWorkers();
+  void RunStarter();
+  void BurnWorker(DeviceListEntry entry);
+  void ReportBurnFailure(char letter, StatusCode code);
+  void NoteWorkerFinished();
+  void SaveCounterNow(bool passed);
+  void JoinThreads();
+  void NoteStage(char letter, const char* name, int64_t startedMs);
+  std::array<uint8_t, 512> BlockZero(char letter) const;
+  void PatchHeader(char letter, uint8_t* chunk, int32_t spiClock) const;
+  void SetProgress(char letter, uint64_t done, uint64_t size);
+  bool WaitForErase(void* handle);
+
+  Station& station_;
+  BurnControls controls_;
+  std::function<void()> runEnded_;
+
+  std::mutex threadMutex_;
+  std::thread starter_;
+  std::array<std::thread, kMaxListedDevices> WorkerHandles;
+  int RunDeviceCount = 0;
+  std::atomic<int> FinishedWorkerCount{0};
+  std::atomic<int> runningThreads_{0};
+  std::mutex counterMutex_;  // keeps the settings file at the newest counts
+
+  mutable std::mutex reportMutex_;
+  std::map<char, DeviceReport> reports_;
+};
+
+}  // namespace ardentix

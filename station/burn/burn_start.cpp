@@ -1,0 +1,233 @@
+// START: the checks, the run state, the volume lock pre-test and the workers.
+#include <cstring>
+
+#include "QMR52916LIB_ext.h"
+#include "burn/burn_engine.h"
+#include "burnfiles/assemble.h"
+#include "burnfiles/texts.h"
+#include "core/strings.h"
+
+namespace ardentix {
+namespace {
+
+constexpr Milliseconds kWorkerStartInterval{500};
+constexpr Milliseconds kLockTestWait{100};
+
+bool Exists(const std::filesystem::path& p) {
+  std::error_code ec;
+  return !p.empty() && std::filesystem::exists(p, ec);
+}
+
+// True when the drive's location string ends in unit 0 (read now: the
+// device may have changed since it was listed).
+bool OnUnitZero(char letter) {
+  char parent[36] = {};
+  if (!TVQ_GetDeviceParentString(letter, parent)) return false;
+  const size_t n = std::strlen(parent);
+  return n > 0 && parent[n - 1] == '0';
+}
+
+}  // namespace
+
+BurnEngine::BurnEngine(Station& station) : station_(station) {
+  controls_.startCaption = StringText(115);
+  OnCheckBoxesChanged();
+}
+
+BurnEngine::~BurnEngine() { WaitForWorkers(); }
+
+void BurnEngine::OnCheckBoxesChanged() {
+  if (Running()) return;
+  controls_.sd1OpenEnabled = checkBoxes.sd1Enabled != 0;
+  controls_.sd2OpenEnabled = checkBoxes.sd2Enabled != 0;
+  controls_.flashOpenEnabled = checkBoxes.flashEnabled != 0;
+}
+
+void BurnEngine::OnStartButton() {
+  if (Running())
+    StopBurn();
+  else
+    StartBurn();
+}
+
+void BurnEngine::SetBurnControls(bool enable) {
+  // The Open buttons stay off during a run: a new package or image chosen
+  // mid-run would change the files the workers are reading.
+  controls_.sd1OpenEnabled = enable && checkBoxes.sd1Enabled != 0;
+  controls_.sd2OpenEnabled = enable && checkBoxes.sd2Enabled != 0;
+  controls_.flashOpenEnabled = enable && checkBoxes.flashEnabled != 0;
+  controls_.startEnabled = enable;
+  station_.SetPackageButtons(enable && station_.files().packageLoaded);
+}
+
+void BurnEngine::StopBurn() {
+  station_.BurnRunning = 0;
+  SetBurnControls(true);
+  controls_.startCaption = StringText(115);
+  station_.NotifyChanged();
+}
+
+void BurnEngine::StartBurn() {
+  if (station_.rows().Count() == 0) return;
+  BurnFileSet& files = station_.files();
+  const RunSettings run = checkBoxes;
+  MessageSink& messages = station_.messages();
+  const std::string caption = text::kProgramCaption;
+  if (run.sd1Enabled && !Exists(files.sd1ImagePath)) {
+    messages.ShowMessage(StringText(121), caption);
+    return;
+  }
+  if (run.sd2Enabled && !Exists(files.sd2ImagePath)) {
+    messages.ShowMessage(StringText(1052), caption);
+    return;
+  }
+  if (run.flashEnabled && !Exists(files.flashPackagePath)) {
+    messages.ShowMessage(StringText(122), caption);
+    return;
+  }
+  // A package that failed its import check is never burned.
+  if (run.flashEnabled && !files.packageLoaded) {
+    messages.ShowMessage(std::string(kMsgFormatError), caption);
+    return;
+  }
+  if (files.voiceReplaced || files.sysconfigReplaced) {
+    const AssembleResult assembled = AssembleReplacedSections(files);
+    if (!assembled.ok) {
+      // The flags stay set and the old image stays in force: burning it
+      // would silently drop the operator's replaced section.
+      messages.ShowMessage(assembled.message.empty() ? assembled.detail : assembled.message, caption);
+      return;
+    }
+  }
+
+  WaitForWorkers();  // threads of the last run have all but returned
+  runSettings = run;
+  const Settings& settings = station_.settings();
+  runFiles = RunFiles{files.sd1ImagePath, files.sd2ImagePath, files.flashPackagePath,
+                      settings.WriteVerify, settings.SaveSdFile, settings.LockOnXp};
+  {
+    std::lock_guard lock(reportMutex_);
+    reports_.clear();
+  }
+  station_.BurnRunning = 1;
+  SetBurnControls(false);
+  controls_.startCaption = StringText(116);
+  station_.NotifyChanged();
+
+  // The pre-test opens devices and the workers start 500 ms apart: that runs
+  // beside the station's thread so the window never stalls.
+  std::lock_guard lock(threadMutex_);
+  ++runningThreads_;
+  starter_ = std::thread([this] {
+    StartWorkers();
+    --runningThreads_;
+  });
+}
+
+int BurnEngine::StartWorkers() {
+  DeviceSlotTable& slots = station_.slots();
+  std::vector<DeviceListEntry> toStart;
+  for (int position = 0; position < kMaxListedDevices; ++position) {
+    const auto entry = slots.GetDeviceEntry(position);
+    if (!entry || entry->driveLetter == 0) continue;
+    if (slots.GetDeviceStatus(entry->driveLetter) != DeviceStatus::Ready) continue;
+    if (!OnUnitZero(entry->driveLetter)) continue;
+    if (!TestVolumeLock(entry->driveLetter)) {
+      station_.dispatcher().Post([this] {
+        station_.messages().ShowMessage(StringText(119), text::kProgramCaption);
+        // The run stays on with START enabled: the operator's next press
+        // ends it.
+        SetBurnControls(true);
+        controls_.startEnabled = true;
+        station_.NotifyChanged();
+      });
+      return 0;
+    }
+    toStart.push_back(*entry);
+  }
+
+  FinishedWorkerCount = 0;
+  RunDeviceCount = int(toStart.size());
+  if (RunDeviceCount == 0) {
+    station_.dispatcher().Post([this] {
+      StopBurn();
+      if (runEnded_) runEnded_();
+    });
+    return 1;
+  }
+  for (size_t i = 0; i < toStart.size(); ++i) {
+    const DeviceListEntry entry = toStart[i];
+    slots.SetDeviceStatus(entry.driveLetter, DeviceStatus::Burning);
+    slots.SetDeviceResult(entry.driveLetter, status::kPending);
+    {
+      std::lock_guard lock(threadMutex_);
+      std::thread& slot = WorkerHandles[size_t(entry.position) % WorkerHandles.size()];
+      if (slot.joinable()) slot.join();
+      ++runningThreads_;
+      slot = std::thread([this, entry] {
+        BurnWorker(entry);
+        --runningThreads_;
+      });
+    }
+    if (i + 1 < toStart.size()) station_.clock().SleepFor(kWorkerStartInterval);
+  }
+  return 1;
+}
+
+int BurnEngine::TestVolumeLock(char letter) {
+  Clock& clock = station_.clock();
+  Host& host = station_.host();
+  void* h = TVQ_OpenDevice(letter);
+  if (h == QMR_INVALID_HANDLE) return 0;
+  clock.SleepFor(kLockTestWait);
+  if (!host.LockVolume(letter, h)) {
+    QMR_CloseDevice(h);
+    return 0;
+  }
+  clock.SleepFor(kLockTestWait);
+  if (!host.UnlockVolume(letter, h)) {
+    QMR_CloseDevice(h);
+    return 0;
+  }
+  clock.SleepFor(kLockTestWait);
+  QMR_CloseDevice(h);
+  return 1;
+}
+
+void BurnEngine::NoteWorkerFinished() {
+  // Exactly one worker sees the count reach the run's size.
+  if (FinishedWorkerCount.fetch_add(1) + 1 == RunDeviceCount) {
+    FinishedWorkerCount = 0;
+    station_.dispatcher().Post([this] {
+      StopBurn();
+      if (runEnded_) runEnded_();
+    });
+  }
+}
+
+void BurnEngine::WaitForWorkers() {
+  // The starter takes the lock to start workers: join it outside the lock,
+  // then the workers it started.
+  std::thread starter;
+  {
+    std::lock_guard lock(threadMutex_);
+    starter = std::move(starter_);
+  }
+  if (starter.joinable()) starter.join();
+  std::array<std::thread, kMaxListedDevices> workers;
+  {
+    std::lock_guard lock(threadMutex_);
+    for (size_t i = 0; i < workers.size(); ++i) workers[i] = std::move(WorkerHandles[i]);
+  }
+  for (auto& t : workers)
+    if (t.joinable()) t.join();
+}
+
+std::vector<DeviceReport> BurnEngine::Reports() const {
+  std::lock_guard lock(reportMutex_);
+  std::vector<DeviceReport> out;
+  for (const auto& [letter, r] : reports_) out.push_back(r);
+  return out;
+}
+
+}  // namespace ardentix

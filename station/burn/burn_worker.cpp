@@ -1,0 +1,156 @@
+// One device's burn, on its own thread: lock, SD stage, unlock, flash stage,
+// then the result in its slot and the counters.
+#include "QMR52916LIB_ext.h"
+#include "burn/burn_engine.h"
+
+namespace ardentix {
+namespace {
+
+constexpr int kLockAttempts = 5;
+constexpr Milliseconds kLockRetryWait{200};
+
+std::string SerialDigits(const FlashSerial& serial) {
+  std::string digits;
+  for (size_t i = 0; i < serial.size(); i += 2) {
+    if (serial[i] < '0' || serial[i] > '9' || serial[i + 1] != 0) return {};
+    digits += char(serial[i]);
+  }
+  return digits;
+}
+
+}  // namespace
+
+void BurnEngine::NoteStage(char letter, const char* name, int64_t startedMs) {
+  std::lock_guard lock(reportMutex_);
+  reports_[letter].stageMs[name] = station_.clock().NowMs() - startedMs;
+}
+
+void BurnEngine::ReportBurnFailure(char letter, StatusCode code) {
+  DeviceSlotTable& slots = station_.slots();
+  slots.SetDeviceOutcome(letter, BurnOutcome::Failed);
+  slots.SetDeviceResult(letter, code);
+}
+
+void BurnEngine::SaveCounterNow(bool passed) {
+  // Written under one lock from the counter's current value, so that the
+  // file ends with the newest count even when two workers finish together
+  // and the slower writer holds an older increment.
+  std::lock_guard lock(counterMutex_);
+  const int32_t value = passed ? station_.PassCount.load() : station_.FailCount.load();
+  SaveCounter(station_.settingsPath(), passed, value);
+}
+
+void BurnEngine::BurnWorker(DeviceListEntry entry) {
+  const char letter = entry.driveLetter;
+  const int lun = entry.lun;
+  DeviceSlotTable& slots = station_.slots();
+  Host& host = station_.host();
+  Clock& clock = station_.clock();
+  {
+    std::lock_guard lock(reportMutex_);
+    DeviceReport& r = reports_[letter];
+    r = DeviceReport{};
+    r.letter = letter;
+    r.lun = lun;
+    r.startedMs = clock.NowMs();
+    r.flashIdText = station_.Identified(letter).flashIdText;
+  }
+
+  StatusCode failureCode = 0;
+  bool volumeLocked = false;
+  StatusCode stageCode = 0;
+  bool passed = false;
+
+  void* h = TVQ_OpenDevice(letter);
+  if (h == QMR_INVALID_HANDLE) {
+    failureCode = status::kNoDeviceFound;
+  } else {
+    slots.SetDeviceHandle(letter, h);
+    slots.SetDeviceProgress(letter, -1);
+    const bool sdStage = (runSettings.sd1Enabled && lun == 0) || (runSettings.sd2Enabled && lun == 1);
+    do {
+      if (sdStage && (host.OsMajorVersion() > 5 || runFiles.lockOnXp != 0)) {
+        const int64_t t = clock.NowMs();
+        slots.SetDeviceStage(letter, status::kLockDevice);
+        for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
+          if (host.LockVolume(letter, h)) {
+            volumeLocked = true;
+            break;
+          }
+          clock.SleepFor(kLockRetryWait);
+        }
+        NoteStage(letter, "lock", t);
+        if (!volumeLocked) {
+          failureCode = status::kLockFailed;
+          break;
+        }
+      }
+      if (sdStage) {
+        if (BurnSdImage(letter, h, lun, &stageCode) != 2) {
+          failureCode = stageCode;
+          break;
+        }
+        slots.SetDeviceProgress(letter, -1);
+        if (volumeLocked) {
+          if (!host.UnlockVolume(letter, h)) {
+            failureCode = status::kUnlockFailed;
+            break;
+          }
+          volumeLocked = false;
+        }
+      } else {
+        slots.SetDeviceProgress(letter, -1);
+      }
+      if (runSettings.flashEnabled && lun == 0) {
+        if (BurnFlash(letter, h, &stageCode) != 3) {
+          failureCode = stageCode;
+          break;
+        }
+      }
+      passed = true;
+    } while (false);
+
+    // A locked volume is always unlocked before the worker reports.
+    if (volumeLocked && !host.UnlockVolume(letter, h)) {
+      failureCode = status::kUnlockFailed;
+      passed = false;
+    }
+  }
+
+  slots.SetDeviceProgress(letter, -1);
+  if (passed) {
+    ++station_.PassCount;
+    slots.SetDeviceStage(letter, status::kDownloadOk);
+    slots.SetDeviceStatus(letter, DeviceStatus::Ready);
+    slots.SetDeviceOutcome(letter, BurnOutcome::Passed);
+    slots.SetDeviceResult(letter, status::kSuccess);
+    SaveCounterNow(true);
+  } else {
+    if (h != QMR_INVALID_HANDLE) QMR_CloseDevice(h);
+    ++station_.FailCount;
+    SaveCounterNow(false);
+    h = TVQ_OpenDevice(letter);
+    if (h == QMR_INVALID_HANDLE) {
+      slots.SetDeviceStatus(letter, DeviceStatus::AwaitingRemoval);
+      failureCode = status::kRemoveDevice;
+    } else {
+      slots.SetDeviceStage(letter, status::kDeviceReady);
+      slots.SetDeviceStatus(letter, DeviceStatus::Ready);
+    }
+    ReportBurnFailure(letter, failureCode);
+  }
+  if (h != QMR_INVALID_HANDLE) QMR_CloseDevice(h);
+  slots.SetDeviceHandle(letter, InvalidDeviceHandle());
+  {
+    std::lock_guard lock(reportMutex_);
+    DeviceReport& r = reports_[letter];
+    r.endedMs = clock.NowMs();
+    r.outcome = passed ? BurnOutcome::Passed : BurnOutcome::Failed;
+    r.stage = slots.GetDeviceStage(letter);
+    r.result = slots.GetDeviceResult(letter);
+    if (runSettings.flashEnabled && lun == 0) r.serial = SerialDigits(station_.FlashSerialCache(letter));
+  }
+  NoteWorkerFinished();
+}
+
+}  // namespace ardentix

@@ -1,0 +1,230 @@
+// The flash stage: check the chip against the catalogue, erase, write the
+// image except its first 4096 bytes, verify, then write and verify that
+// header chunk with the device's serial number and the chip's clock.
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "QMR52916LIB_ext.h"
+#include "burn/burn_engine.h"
+#include "core/profile.h"
+
+namespace ardentix {
+namespace {
+
+constexpr uint32_t kUnit = 512;
+constexpr size_t kSerialOffset = 136;
+constexpr size_t kUserIdOffset = 184;
+constexpr size_t kSpiClockOffset = 206;
+constexpr int32_t kMinimumSpiClockMHz = 48;
+constexpr int kStatusPolls = 100;
+constexpr Milliseconds kBusyPollWait{1000};
+constexpr Milliseconds kSettleWait{1000};
+constexpr Milliseconds kEraseToWriteWait{500};
+// The erase command counts 256-byte units in 16 bits: it cannot reach
+// beyond this many bytes behind the first 4096.
+constexpr uint64_t kMaxEraseLength = 0xFFFFull * 256;
+
+unsigned short UnitsFor(uint64_t n) { return static_cast<unsigned short>((n + kUnit - 1) / kUnit); }
+
+}  // namespace
+
+void BurnEngine::SetProgress(char letter, uint64_t done, uint64_t size) {
+  station_.slots().SetDeviceProgress(letter, size == 0 ? 100 : int32_t(done * 100 / size));
+}
+
+std::array<uint8_t, 512> BurnEngine::BlockZero(char letter) const {
+  std::array<uint8_t, 512> block;
+  block.fill(0xFF);
+  const FlashSerial serial = station_.FlashSerialCache(letter);
+  const FlashUserId id = station_.FlashIdCache(letter);
+  std::memcpy(block.data() + kSerialOffset, serial.data(), serial.size());
+  std::memcpy(block.data() + kUserIdOffset, id.data(), id.size());
+  return block;
+}
+
+void BurnEngine::PatchHeader(char letter, uint8_t* chunk, int32_t spiClock) const {
+  const FlashSerial serial = station_.FlashSerialCache(letter);
+  std::memcpy(chunk + kSerialOffset, serial.data(), serial.size());
+  chunk[kSpiClockOffset] = uint8_t(spiClock & 0xFF);
+  chunk[kSpiClockOffset + 1] = uint8_t((spiClock >> 8) & 0xFF);
+}
+
+int BurnEngine::BurnFlash(char letter, void* handle, StatusCode* code) {
+  Clock& clock = station_.clock();
+  const int64_t started = clock.NowMs();
+  uint8_t block[kUnit];
+  if (!TVQ_FlashRead(handle, block, 0, 1)) {
+    // The device cannot even be read: say so instead of leaving "---".
+    *code = status::kFail;
+    return 1;
+  }
+  clock.SleepFor(kSettleWait);
+
+  auto file = InputFile::Open(runFiles.flashPackagePath);
+  if (!file) {
+    *code = status::kPackageLoadFailed;
+    return 1;
+  }
+  uint64_t size = file->size();
+
+  unsigned char id[5] = {};
+  TVQ_GetFlashID(handle, id);
+  const std::string idText = FlashIdText(id);
+  const int32_t spiClock = station_.catalogue().FrequencyForId(idText);
+  station_.slots().SetDeviceSpiClock(letter, spiClock);
+  if (spiClock < kMinimumSpiClockMHz) {
+    *code = status::kSpiTooSlow;
+    return 1;
+  }
+  const auto chip = station_.catalogue().FindById(idText);
+  if (!chip) {
+    *code = status::kSpiTypeError;
+    return 1;
+  }
+  const uint64_t capacity = uint64_t(std::max<int64_t>(0, ParseLeadingInt(chip->LenKBytes))) * 1024;
+  const uint64_t eraseLength = (size + kFlashChunkBytes - 1) / kFlashChunkBytes * kFlashChunkBytes;
+  if (size >= capacity || eraseLength > kMaxEraseLength) {
+    *code = status::kDataTooBig;
+    return 1;
+  }
+  clock.SleepFor(kSettleWait);
+
+  int64_t t = clock.NowMs();
+  StatusCode r = EraseFlash(letter, handle, eraseLength);
+  NoteStage(letter, "flash-erase", t);
+  if (r != 0) {
+    *code = r;
+    return 1;
+  }
+  clock.SleepFor(kEraseToWriteWait);
+
+  t = clock.NowMs();
+  r = WriteFlashImage(letter, handle, *file, size, false, spiClock);
+  NoteStage(letter, "flash-write", t);
+  file.reset();
+  if (r != 0) {
+    *code = r;
+    return 1;
+  }
+  file = InputFile::Open(runFiles.flashPackagePath);
+  if (!file) {
+    *code = status::kPackageLoadFailed;
+    return 1;
+  }
+  size = file->size();
+  t = clock.NowMs();
+  r = VerifyFlashImage(letter, handle, *file, size, false, spiClock);
+  NoteStage(letter, "flash-verify", t);
+  if (r == 0) {
+    t = clock.NowMs();
+    r = WriteFlashImage(letter, handle, *file, size, true, spiClock);
+    if (r == 0) r = VerifyFlashImage(letter, handle, *file, size, true, spiClock);
+    NoteStage(letter, "flash-header", t);
+  }
+  NoteStage(letter, "flash", started);
+  if (r != 0) {
+    *code = r;
+    return 1;
+  }
+  return 3;
+}
+
+StatusCode BurnEngine::EraseFlash(char letter, void* handle, uint64_t eraseLength) {
+  station_.slots().SetDeviceStage(letter, status::kEraseFlash);
+  uint8_t probe[kUnit];
+  if (!TVQ_FlashRead(handle, probe, 0, 1)) return status::kEraseFlashFailed;
+  std::array<uint8_t, 512> block0 = BlockZero(letter);
+  if (!TVQ_SectorErase(handle, 0, 16, 0)) return status::kEraseFlashFailed;
+  if (!TVQ_FlashWrite(handle, block0.data(), 0, 1)) return status::kEraseFlashFailed;
+  if (!TVQ_SectorErase(handle, 16, static_cast<unsigned short>(eraseLength / 256), 0))
+    return status::kEraseFlashFailed;
+  return WaitForErase(handle) ? 0 : status::kEraseFlashFailed;
+}
+
+bool BurnEngine::WaitForErase(void* handle) {
+  for (int poll = 0; poll < kStatusPolls; ++poll) {
+    unsigned char flashStatus[2] = {0xFF, 0xFF};
+    if (!TVQ_ReadFlashStatus(handle, flashStatus)) continue;  // a failed poll is retried at once
+    if (flashStatus[0] == 0 && flashStatus[1] == 0) return true;
+    station_.clock().SleepFor(kBusyPollWait);
+  }
+  return false;
+}
+
+StatusCode BurnEngine::WriteFlashImage(char letter, void* handle, const InputFile& file, uint64_t size,
+                                       bool headerPass, int32_t spiClock) {
+  DeviceSlotTable& slots = station_.slots();
+  slots.SetDeviceProgress(letter, 0);
+  slots.SetDeviceStage(letter, status::kFlashWriting);
+  std::vector<uint8_t> header(kFlashChunkBytes, 0);
+  std::vector<uint8_t> chunk(kFlashChunkBytes);
+  uint64_t offset = 0, done = 0, remaining = size;
+  do {
+    const uint32_t n = uint32_t(std::min<uint64_t>(remaining, kFlashChunkBytes));
+    std::fill(chunk.begin(), chunk.end(), 0);
+    if (n > 0 && !file.ReadAt(offset, chunk.data(), n)) return status::kFlashWriteFailed;
+    if (offset == 0) {
+      std::memcpy(header.data(), chunk.data(), n);  // written last
+    } else if (!headerPass) {
+      if (!TVQ_FlashWrite(handle, chunk.data(), static_cast<unsigned long>(offset), UnitsFor(n)))
+        return status::kFlashWriteFailed;
+    }
+    done += n;
+    SetProgress(letter, done, size);
+    offset += n;
+    remaining -= n;
+  } while (remaining > 0);
+  PatchHeader(letter, header.data(), spiClock);
+  if (headerPass) {
+    // Flash bits only go from 1 to 0. Block 0 still holds the device's own id
+    // field from the erase; where the image's id needs a bit that field has
+    // cleared, the header could never verify, so the first 4096 bytes are
+    // erased again first (the serial number is in the header itself).
+    const std::array<uint8_t, 512> block0 = BlockZero(letter);
+    bool fits = true;
+    for (size_t i = 0; i < block0.size() && fits; ++i) fits = (header[i] & block0[i]) == header[i];
+    if (!fits && (!TVQ_SectorErase(handle, 0, 16, 0) || !WaitForErase(handle))) return status::kFlashWriteFailed;
+    if (!TVQ_FlashWrite(handle, header.data(), 0, 8)) return status::kFlashWriteFailed;
+  }
+  slots.SetDeviceProgress(letter, 100);
+  return 0;
+}
+
+StatusCode BurnEngine::VerifyFlashImage(char letter, void* handle, const InputFile& file, uint64_t size,
+                                        bool headerPass, int32_t spiClock) {
+  DeviceSlotTable& slots = station_.slots();
+  slots.SetDeviceProgress(letter, 0);
+  slots.SetDeviceStage(letter, status::kFlashVerifying);
+  std::vector<uint8_t> expected(kFlashChunkBytes), actual(kFlashChunkBytes);
+  uint64_t offset = 0, done = 0, remaining = size;
+  for (;;) {
+    const uint32_t n = uint32_t(std::min<uint64_t>(remaining, kFlashChunkBytes));
+    const unsigned short units = UnitsFor(n);
+    std::fill(expected.begin(), expected.end(), 0);
+    const bool read = n == 0 || file.ReadAt(offset, expected.data(), n);
+    if (offset == 0) PatchHeader(letter, expected.data(), spiClock);
+    if (!read) return status::kFlashWriteFailed;
+    if (headerPass) {
+      std::fill(actual.begin(), actual.end(), 0);
+      if (!TVQ_FlashRead(handle, actual.data(), 0, units)) return status::kFlashWriteFailed;
+      return std::memcmp(expected.data(), actual.data(), n) == 0 ? 0 : status::kFlashVerifyFailed;
+    }
+    if (offset != 0) {
+      std::fill(actual.begin(), actual.end(), 0);
+      if (!TVQ_FlashRead(handle, actual.data(), static_cast<unsigned long>(offset), units))
+        return status::kFlashWriteFailed;
+      if (std::memcmp(expected.data(), actual.data(), n) != 0) return status::kFlashVerifyFailed;
+    }
+    done += n;
+    SetProgress(letter, done, size);
+    offset += n;
+    remaining -= n;
+    if (remaining == 0) {
+      slots.SetDeviceProgress(letter, 100);
+      return 0;
+    }
+  }
+}
+
+}  // namespace ardentix

@@ -1,0 +1,179 @@
+// Which attached drives the station can burn: found at start-up and on volume
+// notifications, identified through the device library, listed with a row.
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "QMR52916LIB.h"
+#include "QMR52916LIB_ext.h"
+#include "core/station.h"
+#include "core/status_codes.h"
+#include "core/strings.h"
+
+namespace ardentix {
+namespace {
+
+constexpr size_t kSerialOffset = 136;
+constexpr size_t kUserIdOffset = 184;
+
+bool IsInvalid(void* handle) { return handle == QMR_INVALID_HANDLE; }
+
+// The logical unit digit that ends a location string; -1 when the lookup fails.
+int LogicalUnitOf(char letter) {
+  char parent[36] = {};
+  if (!TVQ_GetDeviceParentString(letter, parent)) return -1;
+  const size_t n = std::strlen(parent);
+  if (n == 0) return -1;
+  return parent[n - 1] - '0';
+}
+
+bool SerialIsDecimal(const FlashSerial& serial) {
+  for (size_t i = 0; i < serial.size(); i += 2)
+    if (serial[i] < '0' || serial[i] > '9' || serial[i + 1] != 0) return false;
+  return true;
+}
+
+bool BeginsWith(const unsigned char* field, const char* prefix) {
+  return std::memcmp(field, prefix, std::strlen(prefix)) == 0;
+}
+
+// Product or vendor identification that marks a device of this family.
+bool Recognised(const unsigned char inquiry[36]) {
+  const unsigned char* vendor = inquiry + 8;
+  const unsigned char* product = inquiry + 16;
+  return BeginsWith(product, "RQ4820") || BeginsWith(product, "KPL4093") || BeginsWith(product, "QMR5291") ||
+         BeginsWith(vendor, "Generic");
+}
+
+}  // namespace
+
+int Station::ScanDrives(uint32_t mask) {
+  ReleaseFinishedDevices();
+  const int n = rows_.Count();
+  mask >>= 2;  // "A:" and "B:" are never scanned
+  for (char letter = 'C'; mask != 0 && letter <= 'Z'; ++letter, mask >>= 1) {
+    if ((mask & 1) == 0) continue;
+    const bool removable = host_.GetDriveType(letter) == DriveType::Removable;
+    bool listed = false;
+    for (int row = 0; row < n && !listed; ++row) listed = RowLetter(row) == letter;
+    if (listed || !removable) continue;
+
+    void* h = TVQ_OpenDevice(letter);
+    if (IsInvalid(h)) continue;
+    unsigned char id[4] = {};
+    if (!TVQ_GetFlashID(h, id) || (id[0] == 0xFF && id[1] == 0xFF && id[2] == 0xFF && id[3] == 0xFF)) {
+      QMR_CloseDevice(h);  // no flash chip answers
+      continue;
+    }
+    // Only logical unit 0 carries the flash and is burned. A drive whose
+    // unit cannot be read is left out: taking it for unit 0 could burn the
+    // first card's image and the flash through another unit.
+    if (LogicalUnitOf(letter) != 0) {
+      QMR_CloseDevice(h);
+      continue;
+    }
+    std::vector<unsigned char> block(64 * 1024, 0);
+    FlashSerial serial;
+    FlashUserId userId;
+    if (TVQ_FlashRead(h, block.data(), 0, 8)) {
+      std::memcpy(serial.data(), block.data() + kSerialOffset, serial.size());
+      std::memcpy(userId.data(), block.data() + kUserIdOffset, userId.size());
+      if (!SerialIsDecimal(serial)) serial.fill(0xFF);
+    } else {
+      serial.fill(0xFF);
+      userId.fill(0xFF);
+    }
+    SetFlashSerialCache(letter, serial);
+    SetFlashIdCache(letter, userId);
+    QMR_CloseDevice(h);
+    IdentifyDevice(letter);
+  }
+  return rows_.Count();
+}
+
+void Station::IdentifyDevice(char letter) {
+  const int a = rows_.Count();
+  if (a >= kMaxShownDevices) return;
+  DeviceListEntry entry;
+  entry.driveLetter = letter;
+  entry.lun = -1;
+
+  void* h = TVQ_OpenDevice(letter);
+  if (IsInvalid(h)) return;
+  unsigned char inquiry[36] = {};
+  const bool recognised = USB_Inquiry(h, inquiry) && Recognised(inquiry);
+  unsigned char id[5] = {};
+  TVQ_GetFlashID(h, id);
+  const std::string flashId = FlashIdText(id);
+  entry.spiClockMHz = catalogue_.FrequencyForId(flashId);
+  QMR_CloseDevice(h);
+  if (!recognised) return;
+
+  entry.lun = LogicalUnitOf(letter);
+  if (slots_.AddToDeviceList(entry) != 1) return;
+
+  char no[16], drive[32];
+  std::snprintf(no, sizeof no, "%3d", a + 1);
+  std::snprintf(drive, sizeof drive, "%c(%d) :", letter, entry.lun);
+  rows_.Append({no, drive, StringText(118), "---"});
+
+  const std::string node = host_.DeviceNode(letter);
+  {
+    std::lock_guard lock(cacheMutex_);
+    identified_[size_t(SlotIndex(letter))] = IdentifiedDrive{flashId, node};
+  }
+  masterImageDrives_.push_back(std::string(1, letter) + ":" + (node.empty() ? "" : " " + node));
+  if (masterImageSelection_ < 0) masterImageSelection_ = 0;
+}
+
+void Station::ReleaseFinishedDevices() {
+  // Backwards, so the rows still to visit keep their indices.
+  for (int row = rows_.Count() - 1; row >= 0; --row) {
+    const char letter = RowLetter(row);
+    if (slots_.GetDeviceStatus(letter) == DeviceStatus::AwaitingRemoval && slots_.ReleaseDevice(letter) == 1)
+      rows_.Delete(row);
+  }
+}
+
+void Station::CheckRemovedDrives(uint32_t mask) {
+  mask >>= 2;
+  for (char letter = 'C'; mask != 0 && letter <= 'Z'; ++letter, mask >>= 1) {
+    if ((mask & 1) == 0) continue;
+    void* h = TVQ_OpenDevice(letter);
+    if (!IsInvalid(h)) {
+      QMR_CloseDevice(h);  // still there: a removal of something else
+      continue;
+    }
+    FlashUserId zero{};
+    SetFlashIdCache(letter, zero);
+    OnDriveRemoved(letter);
+    RemoveMasterImageDrive(letter);
+  }
+}
+
+void Station::OnDriveRemoved(char removed) {
+  for (int row = 0; row < rows_.Count(); ++row) {
+    const char letter = RowLetter(row);
+    const DeviceStatus status = slots_.GetDeviceStatus(letter);
+    if (status == DeviceStatus::Burning) {
+      void* h = TVQ_OpenDevice(letter);
+      if (IsInvalid(h)) {
+        slots_.SetDeviceOutcome(letter, BurnOutcome::Failed);
+        slots_.SetDeviceResult(letter, status::kRemoveDevice);
+      } else {
+        QMR_CloseDevice(h);
+      }
+    }
+    if (status == DeviceStatus::AwaitingRemoval) {
+      slots_.SetDeviceOutcome(letter, BurnOutcome::Failed);
+      slots_.SetDeviceResult(letter, status::kRemoveDevice);
+    }
+    if (letter == removed) {
+      rows_.Delete(row);
+      slots_.RemoveFromDeviceList(letter);
+      break;
+    }
+  }
+}
+
+}  // namespace ardentix

@@ -1,0 +1,135 @@
+#include "core/station.h"
+
+#include <cstdio>
+
+#include "core/strings.h"
+
+namespace ardentix {
+
+Station::Station(Dispatcher& dispatcher, Clock& clock, Host& host, MessageSink& messages,
+                 std::filesystem::path stationDir)
+    : dispatcher_(dispatcher), clock_(clock), host_(host), messages_(messages), stationDir_(std::move(stationDir)) {
+  dispatcher_.SetTimerHandler([this](int id) { OnTimer(id); });
+  SetProgramDirectory(files_, stationDir_);
+  catalogue_.SetPath(CataloguePath(stationDir_));
+}
+
+Station::~Station() { dispatcher_.SetTimerHandler(nullptr); }
+
+void Station::Initialise() {
+  char caption[128];
+  std::snprintf(caption, sizeof caption, "FirmwareInfo RQ4820/B/(61700)(SPIBOOT) %s ", text::kVersion);
+  caption_ = caption;
+  catalogue_.Load();
+
+  files_.sd1ImagePath.clear();
+  files_.sd2ImagePath.clear();
+  files_.flashPackagePath.clear();
+  ArrivalMask = 0;
+  RemovalMask = 0;
+  settings_ = LoadSettings(settingsPath());
+  PassCount = settings_.PassCount;
+  FailCount = settings_.FailCount;
+  passCountShown = settings_.PassCount;
+  failCountShown = settings_.FailCount;
+  {
+    std::lock_guard lock(scanMutex_);
+    ScanDrives(host_.LogicalDriveMask());
+  }
+  dispatcher_.StartTimer(kRefreshTimer, kRefreshPeriod);
+  files_.packageLoaded = false;
+  files_.voiceReplaced = false;
+  files_.sysconfigReplaced = false;
+  NotifyChanged();
+}
+
+void Station::OnVolumeChange(bool arrived, uint32_t mask) {
+  if (arrived) {
+    ArrivalMask |= mask;
+    dispatcher_.StartTimer(kArrivalTimer, kNotificationDelay);
+  } else {
+    // Each removal replaces the mask: the check sees the latest removal only.
+    RemovalMask = mask;
+    dispatcher_.StartTimer(kRemovalTimer, kNotificationDelay);
+  }
+}
+
+void Station::OnTimer(int id) {
+  if (id == kArrivalTimer && BurnRunning == 0) {
+    dispatcher_.KillTimer(kArrivalTimer);
+    std::lock_guard lock(scanMutex_);
+    ScanDrives(ArrivalMask);
+    ArrivalMask = 0;
+  } else if (id == kRemovalTimer) {
+    dispatcher_.KillTimer(kRemovalTimer);
+    std::lock_guard lock(scanMutex_);
+    CheckRemovedDrives(RemovalMask);
+    RemovalMask = 0;
+  } else if (id == kRefreshTimer) {
+    RefreshDeviceRows();
+  }
+  // While a burn runs the arrival timer keeps ticking unserved, and the
+  // package buttons stay as the burn set them.
+  if (BurnRunning == 0) SetPackageButtons(files_.packageLoaded);
+  NotifyChanged();
+}
+
+void Station::SetPackageButtons(bool enabled) {
+  packageButtons_.exportEnabled = enabled;
+  packageButtons_.voiceEnabled = enabled;
+  packageButtons_.sysconfigEnabled = enabled;
+}
+
+void Station::NotifyChanged() {
+  if (changeListener_) changeListener_();
+}
+
+int Station::SlotIndex(char letter) { return DeviceSlotTable::FindDeviceSlot(letter); }
+
+FlashSerial Station::FlashSerialCache(char letter) const {
+  const int i = SlotIndex(letter);
+  std::lock_guard lock(cacheMutex_);
+  return i < 0 ? FlashSerial{} : serialCache_[size_t(i)];
+}
+
+FlashUserId Station::FlashIdCache(char letter) const {
+  const int i = SlotIndex(letter);
+  std::lock_guard lock(cacheMutex_);
+  return i < 0 ? FlashUserId{} : idCache_[size_t(i)];
+}
+
+void Station::SetFlashSerialCache(char letter, const FlashSerial& serial) {
+  const int i = SlotIndex(letter);
+  if (i < 0) return;
+  std::lock_guard lock(cacheMutex_);
+  serialCache_[size_t(i)] = serial;
+}
+
+void Station::SetFlashIdCache(char letter, const FlashUserId& id) {
+  const int i = SlotIndex(letter);
+  if (i < 0) return;
+  std::lock_guard lock(cacheMutex_);
+  idCache_[size_t(i)] = id;
+}
+
+IdentifiedDrive Station::Identified(char letter) const {
+  const int i = SlotIndex(letter);
+  std::lock_guard lock(cacheMutex_);
+  return i < 0 ? IdentifiedDrive{} : identified_[size_t(i)];
+}
+
+void Station::SelectMasterImageDrive(int index) {
+  masterImageSelection_ = index >= 0 && index < int(masterImageDrives_.size()) ? index : -1;
+}
+
+void Station::RemoveMasterImageDrive(char letter) {
+  std::erase_if(masterImageDrives_, [letter](const std::string& e) { return !e.empty() && e[0] == letter; });
+  masterImageSelection_ = masterImageDrives_.empty() ? -1 : 0;
+}
+
+char Station::RowLetter(int row) const {
+  const std::string text = rows_.Text(row, 1);
+  return text.empty() ? 0 : text[0];
+}
+
+}  // namespace ardentix

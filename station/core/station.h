@@ -1,0 +1,173 @@
+// The Station: the one object behind every front end. It owns the device
+// slot table, the status rows, the flash caches, the counters, the settings
+// values, the catalogue and the burn files, and it is driven by events on
+// one thread: start-up, volume arrival and removal, and timer ticks. The
+// window and the command line only render its state and forward events.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "burnfiles/burn_file_set.h"
+#include "catalogue/spi_catalogue.h"
+#include "core/clock.h"
+#include "core/event_loop.h"
+#include "core/settings.h"
+#include "core/slot_table.h"
+#include "core/status_rows.h"
+#include "host/host.h"
+
+namespace ardentix {
+
+inline constexpr int kArrivalTimer = 101;
+inline constexpr int kRemovalTimer = 102;
+inline constexpr int kRefreshTimer = 103;
+inline constexpr Milliseconds kNotificationDelay{300};
+inline constexpr Milliseconds kRefreshPeriod{300};
+inline constexpr int kMaxShownDevices = 8;
+
+inline constexpr size_t kSerialCacheSize = 24;
+inline constexpr size_t kIdCacheSize = 20;
+using FlashSerial = std::array<uint8_t, kSerialCacheSize>;
+using FlashUserId = std::array<uint8_t, kIdCacheSize>;
+
+// Modal messages with the program's caption; the window shows boxes, the
+// command line prints.
+class MessageSink {
+ public:
+  virtual ~MessageSink() = default;
+  virtual void ShowMessage(const std::string& text, const std::string& caption) = 0;
+  // OK and Cancel; true for OK.
+  virtual bool AskOkCancel(const std::string& text, const std::string& caption) = 0;
+};
+
+// What the station learnt about a listed drive when it identified it.
+struct IdentifiedDrive {
+  std::string flashIdText;  // FlashIdText of the chip
+  std::string deviceNode;   // OS device node, for display
+};
+
+class Station {
+ public:
+  Station(Dispatcher& dispatcher, Clock& clock, Host& host, MessageSink& messages,
+          std::filesystem::path stationDir);
+  ~Station();
+  Station(const Station&) = delete;
+  Station& operator=(const Station&) = delete;
+
+  // The start-up sequence: catalogue, settings, the start-up drive scan and
+  // the refresh timer. Call once, on the station's thread.
+  void Initialise();
+
+  // A volume notification (already filtered to real volumes), on the
+  // station's thread: arrivals accumulate and are scanned 300 ms after the
+  // last one; a removal replaces the removal mask and is checked 300 ms later.
+  void OnVolumeChange(bool arrived, uint32_t mask);
+  // Every timer tick of the station's timers.
+  void OnTimer(int id);
+
+  // Drive scan.
+  int ScanDrives(uint32_t mask);
+  void IdentifyDevice(char letter);
+  void CheckRemovedDrives(uint32_t mask);
+  void ReleaseFinishedDevices();
+  void OnDriveRemoved(char letter);
+
+  // Supervision: counters and slot fields into the rows' texts.
+  void RefreshDeviceRows();
+
+  // --- State -------------------------------------------------------------
+  Dispatcher& dispatcher() { return dispatcher_; }
+  Clock& clock() { return clock_; }
+  Host& host() { return host_; }
+  MessageSink& messages() { return messages_; }
+  const std::filesystem::path& stationDir() const { return stationDir_; }
+  std::filesystem::path settingsPath() const { return SettingsPath(stationDir_); }
+
+  DeviceSlotTable& slots() { return slots_; }
+  const DeviceSlotTable& slots() const { return slots_; }
+  StatusRows& rows() { return rows_; }
+  const StatusRows& rows() const { return rows_; }
+  SpiCatalogue& catalogue() { return catalogue_; }
+  BurnFileSet& files() { return files_; }
+  const Settings& settings() const { return settings_; }
+  Settings& mutableSettings() { return settings_; }
+
+  // Counters: incremented atomically by the workers, shown by the refresh.
+  std::atomic<int32_t> PassCount{0};
+  std::atomic<int32_t> FailCount{0};
+  int32_t passCountShown = 0;
+  int32_t failCountShown = 0;
+  // Nonzero from START until the run ends.
+  std::atomic<int32_t> BurnRunning{0};
+
+  // The flash fields read at identification, per drive letter.
+  FlashSerial FlashSerialCache(char letter) const;
+  FlashUserId FlashIdCache(char letter) const;
+  void SetFlashSerialCache(char letter, const FlashSerial& serial);
+  void SetFlashIdCache(char letter, const FlashUserId& id);
+  IdentifiedDrive Identified(char letter) const;
+
+  // Entries of the SD master image drive box: each begins with its letter.
+  const std::vector<std::string>& masterImageDrives() const { return masterImageDrives_; }
+  int masterImageSelection() const { return masterImageSelection_; }
+  void SelectMasterImageDrive(int index);
+
+  // The window's caption text.
+  const std::string& caption() const { return caption_; }
+  void SetCaption(std::string caption) { caption_ = std::move(caption); }
+
+  // Told after every event that may have changed what a front end shows.
+  void SetChangeListener(std::function<void()> listener) { changeListener_ = std::move(listener); }
+  void NotifyChanged();
+
+  // Hook for the burn engine: the three package buttons' enabling is
+  // recomputed on every tick while no burn runs.
+  struct PackageButtons {
+    bool exportEnabled = false;
+    bool voiceEnabled = false;
+    bool sysconfigEnabled = false;
+  };
+  const PackageButtons& packageButtons() const { return packageButtons_; }
+  void SetPackageButtons(bool enabled);
+
+  uint32_t ArrivalMask = 0;
+  uint32_t RemovalMask = 0;
+
+ private:
+  static int SlotIndex(char letter);
+  char RowLetter(int row) const;
+  void RemoveMasterImageDrive(char letter);
+
+  Dispatcher& dispatcher_;
+  Clock& clock_;
+  Host& host_;
+  MessageSink& messages_;
+  std::filesystem::path stationDir_;
+
+  DeviceSlotTable slots_;
+  StatusRows rows_;
+  SpiCatalogue catalogue_;
+  BurnFileSet files_;
+  Settings settings_;
+
+  mutable std::mutex cacheMutex_;  // the caches are read by workers
+  std::array<FlashSerial, kDeviceSlotCount> serialCache_{};
+  std::array<FlashUserId, kDeviceSlotCount> idCache_{};
+  std::array<IdentifiedDrive, kDeviceSlotCount> identified_{};
+
+  std::mutex scanMutex_;  // held around every scan
+  std::vector<std::string> masterImageDrives_;
+  int masterImageSelection_ = -1;
+  std::string caption_;
+  PackageButtons packageButtons_;
+  std::function<void()> changeListener_;
+};
+
+}  // namespace ardentix
