@@ -1,7 +1,32 @@
 #!/usr/bin/env bash
-# The demo: four simulated devices, probed through the device library.
+# The demo: eight simulated devices with realistic timing, burned with a
+# sample package and SD image, SD1 and SPI both on.
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BIN="$ROOT/build/bin"
-echo "Probing four simulated devices (QMR52916_SIMULATE=4):"
-QMR52916_SIMULATE=4 "$BIN/ardentix-cli" probe
+STATION="$ROOT/build/demo-station"
+
+rm -rf "$STATION"
+mkdir -p "$STATION"
+cp "$ROOT/data/SpiList.ini" "$STATION/SpiList.ini"
+"$BIN/ardentix-cli" make-samples "$STATION/samples" --sd-kb 16384 >/dev/null
+
+devices=""
+for letter in E F G H I J K L; do devices="$devices${devices:+,}{\"letter\":\"$letter\"}"; done
+echo "{\"timing\":\"realistic\",\"devices\":[$devices]}" >"$STATION/devices.json"
+
+echo "Burning eight simulated devices (SD image 16 MiB, flash package $(stat -c %s "$STATION/samples/sample.vlr") bytes)..."
+status=0
+"$BIN/ardentix-cli" burn --simulate "$STATION/devices.json" --station-dir "$STATION" \
+  --sd1 "$STATION/samples/sample.img" --flash "$STATION/samples/sample.vlr" \
+  --json "$STATION/report.json" || status=$?
+
+echo
+echo "Serial numbers kept (from $STATION/report.json):"
+python3 - "$STATION/report.json" <<'PY' || true
+import json, sys
+report = json.load(open(sys.argv[1]))
+for d in report["devices"]:
+    print(f'  {d["letter"]}:  {d["outcome"]:6}  serial {d["serial"]}  flash id {d["flashId"]}  {d["seconds"]:.1f} s')
+PY
+exit $status

@@ -1,4 +1,5 @@
 // START: the checks, the run state, the volume lock pre-test and the workers.
+#include <algorithm>
 #include <cstring>
 
 #include "QMR52916LIB_ext.h"
@@ -132,18 +133,28 @@ int BurnEngine::StartWorkers() {
     if (!entry || entry->driveLetter == 0) continue;
     if (slots.GetDeviceStatus(entry->driveLetter) != DeviceStatus::Ready) continue;
     if (!OnUnitZero(entry->driveLetter)) continue;
-    if (!TestVolumeLock(entry->driveLetter)) {
-      station_.dispatcher().Post([this] {
-        station_.messages().ShowMessage(StringText(119), text::kProgramCaption);
-        // The run stays on with START enabled: the operator's next press
-        // ends it.
-        SetBurnControls(true);
-        controls_.startEnabled = true;
-        station_.NotifyChanged();
-      });
-      return 0;
-    }
     toStart.push_back(*entry);
+  }
+  // Every drive's lock is tested before any worker starts. The tests are
+  // independent and mostly waiting, so they run side by side: eight drives
+  // take as long as one.
+  std::vector<int> locked(toStart.size(), 0);
+  {
+    std::vector<std::thread> tests;
+    for (size_t i = 0; i < toStart.size(); ++i)
+      tests.emplace_back([this, &locked, &toStart, i] { locked[i] = TestVolumeLock(toStart[i].driveLetter); });
+    for (auto& t : tests) t.join();
+  }
+  if (std::find(locked.begin(), locked.end(), 0) != locked.end()) {
+    station_.dispatcher().Post([this] {
+      station_.messages().ShowMessage(StringText(119), text::kProgramCaption);
+      // The run stays on with START enabled: the operator's next press
+      // ends it.
+      SetBurnControls(true);
+      controls_.startEnabled = true;
+      station_.NotifyChanged();
+    });
+    return 0;
   }
 
   FinishedWorkerCount = 0;

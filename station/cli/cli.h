@@ -9,7 +9,13 @@
 #include <string>
 #include <vector>
 
+namespace ardentix {
+class Clock;
+}
+
 namespace ardentix::cli {
+
+using ardentix::Clock;
 
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
@@ -19,6 +25,8 @@ struct Context {
   std::filesystem::path stationDir;  // resolved --station-dir / ARDENTIX_STATION_DIR / default
   std::ostream& out;
   std::ostream& err;
+  Clock* clock = nullptr;  // null: the system clock (tests give a fake one)
+  bool interactive = false;  // out is a terminal: redraw tables in place
 };
 
 using Args = std::vector<std::string>;
@@ -27,5 +35,14 @@ int ProbeCommand(const Args& args, Context& ctx);
 int PackageCommand(const Args& args, Context& ctx);
 int CatalogueCommand(const Args& args, Context& ctx);
 int SettingsCommand(const Args& args, Context& ctx);
+int DevicesCommand(const Args& args, Context& ctx);
+int WatchCommand(const Args& args, Context& ctx);
+int FlashIdsCommand(const Args& args, Context& ctx);
+int BurnCommand(const Args& args, Context& ctx);
+int SamplesCommand(const Args& args, Context& ctx);
+
+// Asks a running command (watch, burn --loop) to end; safe from a signal handler.
+void RequestStop();
+bool StopRequested();
 
 }  // namespace ardentix::cli
