@@ -1,6 +1,7 @@
 /*
- * QMR52916LIB extensions: closing handles, the command trace and the device
- * simulator. Any program linked against the library can use them.
+ * QMR52916LIB extensions: closing handles, the command trace, the drive
+ * letters and the device simulator. Any program linked against the library
+ * can use them.
  */
 #ifndef QMR52916LIB_EXT_H
 #define QMR52916LIB_EXT_H
@@ -17,6 +18,26 @@ QMR_API void QMR_CloseDevice(void* handle);
 /* Appends one line per command to the file ("" or NULL: off). Overrides
  * QMR52916_TRACE. Returns 1, or 0 when the file cannot be opened. */
 QMR_API int QMR_SetTraceFile(const char* path);
+
+/* --- Drives ----------------------------------------------------------------
+ * The real drives that TVQ_OpenDevice can reach (the simulator's are in
+ * QMR_SimDriveMask). On Linux the library letters removable USB disks from C:
+ * upwards, a letter staying with its device while it is attached and the
+ * first scan following the USB port order; QMR52916_DRIVES, when set, alone
+ * decides. On Windows these are the removable drives. Each call reads the
+ * drives again. Any thread may call them. */
+
+/* Drive mask (bit 0 = "A:") of the lettered drives. */
+QMR_API unsigned long QMR_DriveMask(void);
+
+/* The OS device node behind a letter ("/dev/sdb"), NUL-terminated. Returns 1,
+ * or 0 when the letter names no drive or the node does not fit size bytes. */
+QMR_API int QMR_DriveNode(char letter, char* out, int size);
+
+/* Returns the drive mask and gives the letters that appeared (arrived) and
+ * went (removed) since the previous call; a letter whose device changed is in
+ * both. Meant for one watcher per process. Either pointer may be NULL. */
+QMR_API unsigned long QMR_DriveChanges(unsigned long* arrived, unsigned long* removed);
 
 /* --- Simulator -------------------------------------------------------------
  * spec: a number N (N default devices on E, F, G, ...), JSON text, or the path
@@ -63,6 +84,10 @@ QMR_API int QMR_SimUnlockVolume(char letter);
 QMR_API int QMR_SimCardUsage(char letter, unsigned long long* totalBytes, unsigned long long* usedBytes);
 /* Empties a simulated card, as a format would. */
 QMR_API int QMR_SimFormatCard(char letter);
+
+/* The letters of every simulated device (logical unit 0), plugged or not, in
+ * configuration order, NUL-terminated in out. Returns how many there are. */
+QMR_API int QMR_SimDeviceLetters(char* out, int outSize);
 
 #ifdef __cplusplus
 }

@@ -1,9 +1,29 @@
 #include "drivemap.h"
 
 #include <cstdlib>
+#include <optional>
 #include <sstream>
 
+#include "drives/drive_letters.h"
+
 namespace qmr {
+namespace {
+
+drives::DriveLetters& SystemDrives() {
+  static drives::DriveLetters letters("/sys");
+  return letters;
+}
+
+// Set (even to "") means the environment decides alone: an empty value shows
+// no drives, which keeps test runs away from the machine's own disks.
+drives::DriveLetters& Refreshed() {
+  const char* env = std::getenv("QMR52916_DRIVES");
+  auto& letters = SystemDrives();
+  letters.Refresh(env ? std::optional<std::string>(env) : std::nullopt);
+  return letters;
+}
+
+}  // namespace
 
 std::map<char, std::string> ParseDriveList(const std::string& text) {
   std::map<char, std::string> result;
@@ -21,12 +41,14 @@ std::map<char, std::string> ParseDriveList(const std::string& text) {
   return result;
 }
 
-std::string DiskForLetter(char letter) {
-  const char* env = std::getenv("QMR52916_DRIVES");
-  if (env == nullptr) return {};
-  const auto map = ParseDriveList(env);
-  const auto it = map.find(letter);
-  return it == map.end() ? std::string{} : it->second;
+std::string DiskForLetter(char letter) { return Refreshed().Node(letter); }
+
+uint32_t DriveMask() { return Refreshed().Mask(); }
+
+uint32_t TakeDriveChanges(uint32_t& arrived, uint32_t& removed) {
+  auto& letters = Refreshed();
+  letters.TakeChanges(arrived, removed);
+  return letters.Mask();
 }
 
 }  // namespace qmr

@@ -158,4 +158,20 @@ QMR_API int QMR_SimFormatCard(char letter) {
   return device && device->FormatCard(lun) ? 1 : 0;
 }
 
+QMR_API int QMR_SimDeviceLetters(char* out, int outSize) {
+  auto bus = qmr::SimulatedBus();
+  if (!bus) {
+    if (out && outSize > 0) out[0] = '\0';
+    return 0;
+  }
+  std::string letters;
+  for (const auto& device : bus->Devices()) letters += device->LetterOf(0);
+  if (out && outSize > 0) {
+    const size_t n = std::min(letters.size(), size_t(outSize - 1));
+    std::memcpy(out, letters.data(), n);
+    out[n] = '\0';
+  }
+  return int(letters.size());
+}
+
 }  // extern "C"

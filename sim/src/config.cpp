@@ -313,9 +313,10 @@ bool ParseDevice(Reader& r, const json& v, const std::string& path, int index, c
       ok = ParseTiming(r, x, p, d.timing);
     } else if (k == "usbInstanceId") {
       if (!r.String(x, p, d.usbInstanceId)) return false;
-      if (d.usbInstanceId.empty() || d.usbInstanceId.size() > 64 ||
+      // 32 at most: with "&" and the unit digit the location string stays within 35 characters.
+      if (d.usbInstanceId.empty() || d.usbInstanceId.size() > 32 ||
           !std::all_of(d.usbInstanceId.begin(), d.usbInstanceId.end(), InstanceIdChar))
-        ok = r.Fail(p, "expected 1 to 64 letters, digits or & _ - ., got " + Show(x));
+        ok = r.Fail(p, "expected 1 to 32 letters, digits or & _ - ., got " + Show(x));
     } else if (k == "plugAtMs") {
       ok = r.Integer(x, p, -1, INT64_MAX, n);
       d.plugAtMs = n;

@@ -3,8 +3,9 @@
 set -euo pipefail
 lib=$1
 expected="SDTest_GetReadTime SDTest_GetSector TVQ_BulkIn TVQ_BulkNone TVQ_BulkOut TVQ_FlashErase TVQ_FlashRead
-TVQ_FlashWrite TVQ_GetFlashID TVQ_OpenDevice TVQ_ReadFlashStatus TVQ_ReadSD TVQ_ResetDevice TVQ_SectorErase
-TVQ_SetSDOffset TVQ_WriteSD USB_Inquiry USB_OpenDevice USB_ReadCapacity USB_ReadSD USB_WriteSD"
+TVQ_FlashWrite TVQ_GetDeviceLun TVQ_GetDeviceParentString TVQ_GetFlashID TVQ_GetUSBString TVQ_OpenDevice
+TVQ_ReadFlashStatus TVQ_ReadSD TVQ_ResetDevice TVQ_SectorErase TVQ_SetSDOffset TVQ_WriteSD USB_Inquiry
+USB_OpenDevice USB_ReadCapacity USB_ReadSD USB_WriteSD"
 extra_expected="${EXTRA_EXPORTS:-}"
 actual=$(nm -D --defined-only "$lib" | awk '$2 ~ /^[TW]$/ {print $3}' | sort)
 family=$(echo "$actual" | grep -E '^(TVQ_|USB_|SDTest_)' || true)
