@@ -113,7 +113,7 @@ int ProbeCommand(const Args& args, Context& ctx) {
                       {"sectors", OrNull(r.sectors)}});
     }
     ctx.out << list.dump(2) << "\n";
-  } else {
+  } else if (!results.empty()) {
     ctx.out << std::left << std::setw(7) << "Drive" << std::setw(10) << "Identify" << std::setw(10) << "Vendor"
             << std::setw(18) << "Product" << std::setw(6) << "Rev" << std::setw(10) << "Flash id"
             << "Sectors\n";
