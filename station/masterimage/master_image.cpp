@@ -1,0 +1,226 @@
+#include "masterimage/master_image.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include "QMR52916LIB.h"
+#include "QMR52916LIB_ext.h"
+#include "core/station.h"
+#include "core/strings.h"
+
+namespace ardentix {
+namespace {
+
+// The image under construction: "<image>.part" beside the final file,
+// renamed over it by Commit. Destroyed uncommitted, it removes itself.
+class PartFile {
+ public:
+  explicit PartFile(std::filesystem::path path) : path_(std::move(path)), part_(path_) { part_ += ".part"; }
+  ~PartFile() { Discard(); }
+  PartFile(const PartFile&) = delete;
+  PartFile& operator=(const PartFile&) = delete;
+
+  bool Create() {
+    fd_ = ::open(part_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    return Check(fd_ >= 0, "cannot create");
+  }
+
+  bool Append(const unsigned char* data, size_t n) {
+    while (n > 0) {
+      const ssize_t w = ::write(fd_, data, n);
+      if (w < 0 && errno == EINTR) continue;
+      if (w < 0) return Check(false, "cannot write");
+      if (w == 0) {
+        errno = ENOSPC;
+        return Check(false, "cannot write");
+      }
+      data += w;
+      n -= size_t(w);
+    }
+    return true;
+  }
+
+  // Flushed to disk before the rename, so a crash right after cannot leave
+  // a short image under the final name.
+  bool Commit() {
+    const bool synced = Check(::fsync(fd_) == 0, "cannot flush");
+    const bool closed = Check(::close(fd_) == 0, "cannot close");
+    fd_ = -1;
+    if (!synced || !closed || !Check(::rename(part_.c_str(), path_.c_str()) == 0, "cannot replace")) {
+      ::unlink(part_.c_str());
+      return false;
+    }
+    committed_ = true;
+    return true;
+  }
+
+  void Discard() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    if (!committed_) ::unlink(part_.c_str());
+  }
+
+  const std::string& error() const { return error_; }
+
+ private:
+  bool Check(bool ok, const char* what) {
+    if (!ok && error_.empty()) error_ = std::string(what) + " " + part_.string() + ": " + std::strerror(errno);
+    return ok;
+  }
+
+  std::filesystem::path path_;
+  std::filesystem::path part_;
+  int fd_ = -1;
+  bool committed_ = false;
+  std::string error_;
+};
+
+class DeviceHandle {
+ public:
+  explicit DeviceHandle(void* h) : h_(h) {}
+  ~DeviceHandle() { QMR_CloseDevice(h_); }  // ignores the invalid handle
+  DeviceHandle(const DeviceHandle&) = delete;
+  DeviceHandle& operator=(const DeviceHandle&) = delete;
+  void* get() const { return h_; }
+  bool valid() const { return h_ != QMR_INVALID_HANDLE; }
+
+ private:
+  void* h_;
+};
+
+// The card's size from READ CAPACITY; 0 (no limit) when it does not answer.
+uint64_t CardBytes(void* handle) {
+  const unsigned long lastSector = USB_ReadCapacity(handle);
+  return lastSector == 0 ? 0 : (uint64_t(lastSector) + 1) * kMasterImageSectorBytes;
+}
+
+MasterImageResult Failed(MasterImageOutcome outcome, const char* message, std::string detail = {}) {
+  MasterImageResult r;
+  r.outcome = outcome;
+  r.message = message;
+  r.caption = text::kMasterImageCaption;
+  r.detail = std::move(detail);
+  return r;
+}
+
+}  // namespace
+
+uint64_t MeasureUsedSpace(Host& host, char letter) {
+  const std::optional<DiskSpace> space = host.FreeSpace(letter);
+  if (!space || space->freeBytesAvailable > space->totalBytes) return 0;
+  return space->totalBytes - space->freeBytesAvailable;
+}
+
+std::optional<char> SelectedMasterImageDrive(const Station& station) {
+  const auto& drives = station.masterImageDrives();
+  const int selected = station.masterImageSelection();
+  if (selected < 0 || selected >= int(drives.size()) || drives[size_t(selected)].empty()) return std::nullopt;
+  return drives[size_t(selected)][0];
+}
+
+std::filesystem::path MasterImagePath(const std::filesystem::path& folder, char letter) {
+  return folder / (std::string("Image_") + letter + ".bin");
+}
+
+uint64_t MasterImageSize(uint64_t usedBytes, uint64_t cardBytes) {
+  const uint64_t most = std::numeric_limits<uint64_t>::max();
+  const uint64_t size = usedBytes > most - kMasterImageMarginBytes ? most : usedBytes + kMasterImageMarginBytes;
+  return cardBytes != 0 && size > cardBytes ? cardBytes : size;
+}
+
+FormatCardResult FormatCardDrive(Station& station) {
+  FormatCardResult result;
+  const std::optional<char> letter = SelectedMasterImageDrive(station);
+  if (!letter) return result;
+  // Formatting a card that a worker is writing would destroy both.
+  if (station.BurnRunning != 0) {
+    result.failed = true;
+    result.message = text::kFormatWhileBurning;
+    return result;
+  }
+  result.attempted = true;
+  result.outcome = station.host().FormatDrive(*letter);
+  result.failed = !result.outcome.started || result.outcome.exitCode != 0;
+  if (result.failed) {
+    result.message = !result.outcome.message.empty()
+                         ? result.outcome.message
+                         : std::string("Drive ") + *letter + ": was not formatted (exit code " +
+                               std::to_string(result.outcome.exitCode) + ").";
+  }
+  return result;
+}
+
+std::optional<MasterImageJob> PrepareSdMasterImage(Station& station) {
+  const std::optional<char> letter = SelectedMasterImageDrive(station);
+  if (!letter) return std::nullopt;
+  MasterImageJob job;
+  job.letter = *letter;
+  job.imagePath = MasterImagePath(station.stationDir(), *letter);
+  job.usedBytes = MeasureUsedSpace(station.host(), *letter);
+  return job;
+}
+
+MasterImageResult CreateSdMasterImage(const MasterImageJob& job, const MasterImageProgress& progress,
+                                      std::stop_token cancel) {
+  PartFile file(job.imagePath);
+  if (!file.Create()) return Failed(MasterImageOutcome::FileCreateFailed, text::kImageFileCreateFailed, file.error());
+
+  DeviceHandle device(TVQ_OpenDevice(job.letter));
+  if (!device.valid()) return Failed(MasterImageOutcome::OpenFailed, text::kImageOpenDeviceFailed);
+
+  const uint64_t total = MasterImageSize(job.usedBytes, CardBytes(device.get()));
+  // One buffer for the whole card, cleared before every read so that a short
+  // transfer can never pass on bytes of the previous chunk.
+  std::vector<unsigned char> buffer(kMasterImageBufferBytes);
+  uint64_t done = 0;
+  if (progress) progress(done, total);
+  while (done < total) {
+    if (cancel.stop_requested()) {
+      MasterImageResult r = Failed(MasterImageOutcome::Cancelled, text::kImageCancelled);
+      r.imageBytes = total;
+      return r;
+    }
+    const uint32_t chunk = total - done < kMasterImageChunkBytes ? uint32_t(total - done) : kMasterImageChunkBytes;
+    std::memset(buffer.data(), 0, buffer.size());
+    const auto sector = static_cast<unsigned long>(done / kMasterImageSectorBytes);
+    const auto count = static_cast<unsigned short>((chunk + kMasterImageSectorBytes - 1) / kMasterImageSectorBytes);
+    if (!USB_ReadSD(device.get(), sector, count, buffer.data())) {
+      MasterImageResult r = Failed(MasterImageOutcome::ReadFailed, text::kImageReadFailed);
+      r.imageBytes = total;
+      return r;
+    }
+    if (!file.Append(buffer.data(), chunk)) {
+      MasterImageResult r = Failed(MasterImageOutcome::WriteFailed, text::kImageWriteFailed, file.error());
+      r.imageBytes = total;
+      return r;
+    }
+    done += chunk;
+    if (progress) progress(done, total);
+  }
+  if (!file.Commit()) {
+    MasterImageResult r = Failed(MasterImageOutcome::WriteFailed, text::kImageWriteFailed, file.error());
+    r.imageBytes = total;
+    return r;
+  }
+
+  MasterImageResult r;
+  r.outcome = MasterImageOutcome::Created;
+  r.message = text::kImageCreated;
+  r.caption = text::kMasterImageCaption;
+  r.sd1ImagePath = job.imagePath;
+  r.showPathInEdit = true;
+  r.imageBytes = total;
+  return r;
+}
+
+void ApplySdMasterImageResult(Station& station, const MasterImageResult& result) {
+  if (!result.message.empty()) station.messages().ShowMessage(result.message, result.caption);
+  if (result.sd1ImagePath) ChooseSd1Image(station.files(), *result.sd1ImagePath);
+}
+
+}  // namespace ardentix
