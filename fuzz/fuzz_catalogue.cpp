@@ -10,31 +10,17 @@
 
 #include "catalogue/spi_catalogue.h"
 #include "core/files.h"
+#include "fuzz_support.h"
 
 namespace {
 
-std::filesystem::path WorkDir() {
-  // tmpfs when there is one: every save flushes to disk.
-  const std::filesystem::path base =
-      std::filesystem::exists("/dev/shm") ? "/dev/shm" : std::filesystem::temp_directory_path();
-  const auto dir = base / ("ardentix-fuzz-catalogue-" + std::to_string(::getpid()));
-  std::filesystem::create_directories(dir);
-  static const std::filesystem::path removeAtExit = dir;
-  std::atexit([] {
-    std::error_code ec;
-    std::filesystem::remove_all(removeAtExit, ec);
-  });
-  return dir;
-}
-
-void Check(bool ok) {
-  if (!ok) std::abort();
-}
+namespace fuzz = ardentix::fuzz;
+using fuzz::Check;
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const std::filesystem::path dir = WorkDir();
+  static const std::filesystem::path dir = fuzz::WorkDir("catalogue");
   const std::filesystem::path in = dir / "in" / ardentix::kCatalogueFileName;
   const std::filesystem::path out = dir / "out" / ardentix::kCatalogueFileName;
   std::filesystem::create_directories(in.parent_path());

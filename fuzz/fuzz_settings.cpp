@@ -9,27 +9,13 @@
 #include <string_view>
 
 #include "core/files.h"
+#include "fuzz_support.h"
 #include "core/settings.h"
 
 namespace {
 
-std::filesystem::path WorkDir() {
-  // tmpfs when there is one: every counter write flushes to disk.
-  const std::filesystem::path base =
-      std::filesystem::exists("/dev/shm") ? "/dev/shm" : std::filesystem::temp_directory_path();
-  const auto dir = base / ("ardentix-fuzz-settings-" + std::to_string(::getpid()));
-  std::filesystem::create_directories(dir);
-  static const std::filesystem::path removeAtExit = dir;
-  std::atexit([] {
-    std::error_code ec;
-    std::filesystem::remove_all(removeAtExit, ec);
-  });
-  return dir;
-}
-
-void Check(bool ok) {
-  if (!ok) std::abort();
-}
+namespace fuzz = ardentix::fuzz;
+using fuzz::Check;
 
 bool IsSerial(const std::string& s) {
   if (s.size() != ardentix::kSerialDigits) return false;
@@ -54,7 +40,7 @@ bool OnlyOneLineChanged(std::string_view before, std::string_view after) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const std::filesystem::path dir = WorkDir();
+  static const std::filesystem::path dir = fuzz::WorkDir("settings");
   const std::filesystem::path path = ardentix::SettingsPath(dir);
   const std::string before(reinterpret_cast<const char*>(data), size);
   Check(ardentix::WriteFileAtomically(path, before));
