@@ -5,6 +5,8 @@
 #   ./run.sh fuzz [SECS] run each fuzz target for a while (default 60 s)
 #   ./run.sh bench       run the benchmarks
 #   ./run.sh build       build only
+#   ./run.sh gui         the station's window on simulated devices
+#   ./run.sh screenshot  render the window's pictures into docs/ (under Xvfb)
 set -euo pipefail
 cd "$(dirname "$0")"
 ROOT=$(pwd)
@@ -86,6 +88,18 @@ cmd_demo() {
   exec "$ROOT/scripts/demo.sh"
 }
 
+cmd_gui() {
+  deps
+  build_main
+  exec "$ROOT/scripts/gui.sh" "$@"
+}
+
+cmd_screenshot() {
+  deps
+  build_main
+  "$ROOT/scripts/screenshot.sh"
+}
+
 cmd_fuzz() {
   deps
   build_fuzz
@@ -109,5 +123,7 @@ case "${1:-}" in
   fuzz) shift; cmd_fuzz "$@" ;;
   bench) shift; cmd_bench "$@" ;;
   build) shift; deps; build_main ;;
-  *) sed -n '2,8p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
+  gui) shift; cmd_gui "$@" ;;
+  screenshot) shift; cmd_screenshot ;;
+  *) sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
 esac

@@ -1,0 +1,616 @@
+#include "ui/main_window.h"
+
+#include <QAction>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QIntValidator>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalBlocker>
+#include <QStyle>
+#include <QVBoxLayout>
+#include <atomic>
+#include <stop_token>
+
+#include "burnfiles/import.h"
+#include "burnfiles/sections.h"
+#include "burnfiles/texts.h"
+#include "catalogue/catalogue_dialog_model.h"
+#include "catalogue/flash_id_report.h"
+#include "core/strings.h"
+#include "ui/about_dialog.h"
+#include "ui/dialog_units.h"
+#include "ui/run_beside.h"
+#include "ui/spi_list_dialog.h"
+#include "ui/status_list.h"
+#include "ui/training_panel.h"
+#include "ui/wait_notice.h"
+
+namespace ardentix::ui {
+namespace {
+
+QString Text(int stringId) { return QString::fromUtf8(StringText(stringId)); }
+
+QString PathText(const std::filesystem::path& path) { return QString::fromStdString(path.string()); }
+
+}  // namespace
+
+MainWindow::MainWindow(Station& station, BurnEngine& engine, QWidget* parent)
+    : QDialog(parent),
+      station_(station),
+      engine_(engine),
+      chooser_(std::make_unique<QtFileChooser>(station.stationDir())) {
+  setObjectName(QStringLiteral("MainWindow"));
+  setFont(DialogFont());
+  setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+  setWindowFlag(Qt::WindowMinimizeButtonHint, true);
+  BuildControls();
+}
+
+MainWindow::~MainWindow() {
+  station_.SetChangeListener(nullptr);
+  if (fileJob_.joinable()) fileJob_.join();
+}
+
+template <class T>
+T* MainWindow::Add(int controlId, T* widget, int x, int y, int width, int height) {
+  const DialogUnits du(font());
+  widget->setParent(page_);
+  widget->setGeometry(du.Rect(x, y, width, height));
+  widget->setObjectName(QStringLiteral("c%1").arg(controlId));
+  if (controlId != 0) controls_[controlId] = widget;
+  return widget;
+}
+
+QWidget* MainWindow::Control(int controlId) const {
+  const auto it = controls_.find(controlId);
+  return it == controls_.end() ? nullptr : it->second;
+}
+
+// The resource: positions and sizes in dialog units. The controls that no
+// code shows sit below the visible area, where the extra-options resize
+// would uncover them.
+void MainWindow::BuildControls() {
+  const DialogUnits du(font());
+  auto* outer = new QVBoxLayout(this);
+  outer->setContentsMargins(0, 0, 0, 0);
+  outer->setSpacing(0);
+  outer->setSizeConstraint(QLayout::SetFixedSize);
+  menuBar_ = new QMenuBar(this);
+  outer->setMenuBar(menuBar_);
+  body_ = new QHBoxLayout;
+  body_->setContentsMargins(0, 0, 0, 0);
+  outer->addLayout(body_);
+  page_ = new QWidget(this);
+  page_->setFixedSize(du.X(374), du.Y(298));
+  body_->addWidget(page_, 0, Qt::AlignTop);
+
+  auto label = [](Qt::Alignment a = Qt::AlignLeft | Qt::AlignVCenter) {
+    auto* l = new QLabel;
+    l->setAlignment(a);
+    return l;
+  };
+  auto readOnly = [] {
+    auto* e = new QLineEdit;
+    e->setReadOnly(true);
+    return e;
+  };
+  auto button = [] { return new QPushButton; };
+
+  // Burn files.
+  Add(id::kSd1Label, label(), 8, 9, 44, 8);
+  Add(id::kSd1Path, readOnly(), 61, 7, 245, 14);
+  Add(id::kSd1Open, button(), 315, 7, 23, 14);
+  Add(id::kSd2Label, label(), 8, 27, 44, 8);
+  Add(id::kSd2Path, readOnly(), 61, 25, 245, 14);
+  Add(id::kSd2Open, button(), 315, 25, 23, 14);
+  Add(id::kFlashLabel, label(), 8, 46, 52, 8);
+  Add(id::kFlashPath, readOnly(), 61, 44, 245, 14);
+  Add(id::kFlashOpen, button(), 315, 44, 23, 14);
+  Add(id::kReleaseNotes, button(), 353, 7, 14, 13)->setText(Text(3005));
+
+  // Burned type: the frame first so the boxes lie above it.
+  Add(id::kTypeGroup, new QGroupBox, 7, 67, 115, 64);
+  Add(id::kSd1Check, new QCheckBox, 17, 79, 65, 10);
+  Add(id::kSd2Check, new QCheckBox, 17, 95, 65, 10);
+  Add(id::kFlashCheck, new QCheckBox, 17, 111, 73, 10);
+  auto* note = Add(id::kUsageNote, label(Qt::AlignLeft | Qt::AlignTop), 134, 71, 192, 31);
+  note->setWordWrap(true);
+  Add(id::kSpiList, button(), 134, 107, 56, 26);
+  Add(id::kPassLabel, label(), 198, 106, 44, 8);
+  Add(id::kPassCount, readOnly(), 253, 104, 73, 14);
+  Add(id::kFailLabel, label(), 198, 122, 39, 8);
+  Add(id::kFailCount, readOnly(), 253, 120, 73, 14);
+  Add(id::kExport, button(), 333, 70, 32, 13);
+  Add(id::kVoice, button(), 333, 92, 32, 13);
+  Add(id::kSysconfig, button(), 333, 114, 33, 13);
+
+  statusList_ = Add(id::kStatusList, new StatusList, 7, 140, 360, 124);
+  Add(id::kStart, button(), 111, 268, 56, 26);
+  auto* exitButton = Add(id::kExit, button(), 207, 268, 57, 26);
+  exitButton->setDefault(true);
+
+  // Below the visible area, created hidden; their fields and handlers stay in use.
+  auto* radios = new QButtonGroup(this);
+  const int radioIds[] = {id::kRadioSd, id::kRadioFlash, id::kRadioBoth};
+  const int radioTexts[] = {3007, 3008, 3009};
+  for (int i = 0; i < 3; ++i) {
+    auto* radio = Add(radioIds[i], new QRadioButton(Text(radioTexts[i])), 8 + 48 * i, 318, 46, 10);
+    radio->setEnabled(false);
+    radios->addButton(radio, i);
+  }
+  Add(id::kSerialLabel, label(), 8, 302, 50, 8);
+  Add(id::kStartSerial, readOnly(), 61, 300, 70, 14);
+  Add(id::kTotalLabel, label(), 140, 302, 60, 8);
+  auto* total = Add(id::kTotalCount, new QLineEdit, 203, 300, 60, 14);
+  total->setValidator(new QIntValidator(total));
+  Add(id::kExtraOptions, new QCheckBox, 160, 318, 100, 10);
+  Add(id::kFlashIdReport, button(), 353, 300, 14, 13)->setText(Text(3006));
+  Add(id::kImageGroup, new QGroupBox, 7, 334, 180, 112);
+  Add(id::kDriveLabel, label(), 14, 348, 30, 8);
+  Add(id::kDriveBox, new QComboBox, 46, 346, 132, 60)->setFixedHeight(du.Y(13));
+  Add(id::kStep1, label(), 14, 364, 160, 8);
+  Add(id::kFormat, button(), 14, 376, 60, 14);
+  Add(id::kStep2, label(), 14, 394, 160, 8);
+  Add(id::kStep3, label(), 14, 408, 160, 8);
+  Add(id::kGenerate, button(), 14, 420, 80, 14);
+  Add(id::kVidPidGroup, new QGroupBox, 195, 334, 172, 112);
+  const int vidPidIds[2][2] = {{id::kVid1, id::kPid1}, {id::kVid2, id::kPid2}};
+  for (int setup = 0; setup < 2; ++setup) {
+    const int top = 346 + setup * 46;
+    Add(0, new QGroupBox(Text(3010 + setup)), 202, top, 158, 40);
+    Add(0, label(), 208, top + 18, 34, 8)->setText(Text(3012));
+    Add(vidPidIds[setup][0], new QLineEdit, 244, top + 16, 36, 12);
+    Add(0, label(), 284, top + 18, 34, 8)->setText(Text(3013));
+    Add(vidPidIds[setup][1], new QLineEdit, 320, top + 16, 36, 12);
+  }
+  for (QObject* child : page_->children()) {
+    auto* widget = qobject_cast<QWidget*>(child);
+    if (widget != nullptr && widget->geometry().top() >= du.Y(298)) widget->setVisible(false);
+  }
+
+  // Handlers.
+  auto onClick = [this](int controlId, void (MainWindow::*handler)()) {
+    connect(ControlAs<QAbstractButton>(controlId), &QAbstractButton::clicked, this,
+            [this, handler] { (this->*handler)(); });
+  };
+  onClick(id::kSd1Open, &MainWindow::ChooseSd1Image);
+  onClick(id::kSd2Open, &MainWindow::ChooseSd2Image);
+  onClick(id::kFlashOpen, &MainWindow::ImportPackage);
+  onClick(id::kExport, &MainWindow::ExportPackage);
+  onClick(id::kVoice, &MainWindow::ReplaceVoice);
+  onClick(id::kSysconfig, &MainWindow::ReplaceSysconfig);
+  onClick(id::kStart, &MainWindow::StartOrStop);
+  onClick(id::kReleaseNotes, &MainWindow::ShowReleaseNotes);
+  onClick(id::kSpiList, &MainWindow::OpenSpiList);
+  onClick(id::kFlashIdReport, &MainWindow::ShowFlashIdReport);
+  onClick(id::kFormat, &MainWindow::FormatCard);
+  onClick(id::kGenerate, &MainWindow::GenerateImage);
+  onClick(id::kExtraOptions, &MainWindow::ToggleExtraOptions);
+  onClick(id::kSd1Check, &MainWindow::OnCheckBoxClicked);
+  onClick(id::kSd2Check, &MainWindow::OnCheckBoxClicked);
+  onClick(id::kFlashCheck, &MainWindow::OnCheckBoxClicked);
+  connect(exitButton, &QPushButton::clicked, this, &QDialog::accept);
+  connect(total, &QLineEdit::textChanged, this, [this] { Pull(); });
+  connect(ControlAs<QComboBox>(id::kDriveBox), qOverload<int>(&QComboBox::activated), this,
+          [this](int index) { station_.SelectMasterImageDrive(index); });
+}
+
+void MainWindow::SetText(int controlId, int stringId) {
+  QWidget* w = Control(controlId);
+  const QString text = Text(stringId);
+  if (auto* b = qobject_cast<QAbstractButton*>(w))
+    b->setText(text);
+  else if (auto* l = qobject_cast<QLabel*>(w))
+    l->setText(text);
+  else if (auto* g = qobject_cast<QGroupBox*>(w))
+    g->setTitle(text);
+}
+
+void MainWindow::Initialise() {
+  // The program directory is the station folder the station was made with.
+  Push();
+  // Linux has no window system menu: the about entry lives in the Help menu
+  // and in the window's context menu.
+  if (StringText(101)[0] != '\0') {
+    aboutAction_ = new QAction(Text(101), this);
+    aboutAction_->setObjectName(QStringLiteral("aboutAction"));
+    connect(aboutAction_, &QAction::triggered, this, &MainWindow::ShowAbout);
+    QMenu* help = menuBar_->addMenu(Text(3014));
+    help->addAction(aboutAction_);
+  } else {
+    menuBar_->hide();
+  }
+  setWindowIcon(ProgramIcon());
+  // Caption, catalogue, settings, the start-up scan and the refresh timer;
+  // the package state starts cleared.
+  station_.SetChangeListener([this] { SyncFromStation(); });
+  station_.Initialise();
+
+  const std::pair<int, int> texts[] = {
+      {id::kFlashLabel, 105}, {id::kTypeGroup, 107},    {id::kSerialLabel, 108},   {id::kTotalLabel, 109},
+      {id::kPassLabel, 110},  {id::kFailLabel, 111},    {id::kFlashOpen, 106},     {id::kSd1Open, 106},
+      {id::kSd2Open, 106},    {id::kExport, 112},       {id::kVoice, 113},         {id::kSysconfig, 114},
+      {id::kStart, 115},      {id::kExit, 117},         {id::kImageGroup, 1033},   {id::kDriveLabel, 1034},
+      {id::kStep1, 1035},     {id::kStep2, 1036},       {id::kStep3, 1037},        {id::kFormat, 1038},
+      {id::kGenerate, 1039},  {id::kVidPidGroup, 1040}, {id::kExtraOptions, 1032}, {id::kSd1Label, 1041},
+      {id::kSd2Label, 1053}};
+  for (const auto& [controlId, stringId] : texts) SetText(controlId, stringId);
+  Control(id::kSd1Open)->setEnabled(false);
+  Control(id::kSd2Open)->setEnabled(false);
+  const std::pair<int, int> later[] = {{id::kSpiList, 1042},
+                                       {id::kUsageNote, 1047},
+                                       {id::kSd1Check, 1054},
+                                       {id::kSd2Check, 1055},
+                                       {id::kFlashCheck, 1056}};
+  for (const auto& [controlId, stringId] : later) SetText(controlId, stringId);
+
+  FitTexts();
+
+  vid1Text = vid2Text = QStringLiteral("7E21");
+  pid1Text = pid2Text = QStringLiteral("5A38");
+  totalCountShown = station_.settings().totalCountShown;
+  Push();
+  ControlAs<QLineEdit>(id::kStartSerial)->setText(QString::fromStdString(station_.settings().StartSerial));
+  SyncFromStation();
+  Control(id::kSd1Path)->setFocus();
+}
+
+// The resource's sizes were made for Tahoma; a text that does not fit a
+// check box in the burned-type frame widens the box up to the frame, and any
+// other text that does not fit gets a smaller font. No control moves.
+void MainWindow::FitTexts() {
+  const DialogUnits du(font());
+  const QWidget* frame = Control(id::kTypeGroup);
+  for (const auto& [controlId, widget] : controls_) {
+    QString text;
+    int chrome = 0;
+    if (auto* box = qobject_cast<QAbstractButton*>(widget); box != nullptr && !qobject_cast<QPushButton*>(widget)) {
+      text = box->text();
+      chrome = style()->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, box) +
+               style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, nullptr, box) + 2;
+    } else if (auto* button = qobject_cast<QPushButton*>(widget)) {
+      text = button->text();
+      chrome = 8;
+    } else if (auto* label = qobject_cast<QLabel*>(widget); label != nullptr && !label->wordWrap()) {
+      text = label->text();
+    } else {
+      continue;
+    }
+    text.remove(u'&');
+    auto needed = [&] { return widget->fontMetrics().horizontalAdvance(text) + chrome; };
+    if (frame->geometry().contains(widget->geometry()) && widget != frame)
+      widget->resize(std::max(widget->width(), std::min(needed(), frame->geometry().right() - du.X(3) - widget->x())),
+                     widget->height());
+    QFont smaller = widget->font();
+    while (needed() > widget->width() && smaller.pointSizeF() > 6.0) {
+      smaller.setPointSizeF(smaller.pointSizeF() - 0.5);
+      widget->setFont(smaller);
+    }
+  }
+}
+
+void MainWindow::EnableTraining() {
+  if (training_ != nullptr) return;
+  training_ = new TrainingPanel(this);
+  training_->setFixedWidth(DialogUnits(font()).X(120));
+  training_->setFixedHeight(page_->height());
+  body_->addWidget(training_, 0, Qt::AlignTop);
+}
+
+void MainWindow::Push() {
+  ControlAs<QLineEdit>(id::kPassCount)->setText(QString::number(station_.passCountShown));
+  ControlAs<QLineEdit>(id::kFailCount)->setText(QString::number(station_.failCountShown));
+  {
+    // A push is not a change the operator made: it must not pull half-pushed fields.
+    const QSignalBlocker block(Control(id::kTotalCount));
+    ControlAs<QLineEdit>(id::kTotalCount)->setText(QString::number(totalCountShown));
+  }
+  const int radioIds[] = {id::kRadioSd, id::kRadioFlash, id::kRadioBoth};
+  for (int i = 0; i < 3; ++i) ControlAs<QRadioButton>(radioIds[i])->setChecked(testType == i);
+  ControlAs<QCheckBox>(id::kExtraOptions)->setChecked(showExtraOptions != 0);
+  ControlAs<QLineEdit>(id::kVid1)->setText(vid1Text);
+  ControlAs<QLineEdit>(id::kPid1)->setText(pid1Text);
+  ControlAs<QLineEdit>(id::kVid2)->setText(vid2Text);
+  ControlAs<QLineEdit>(id::kPid2)->setText(pid2Text);
+  ControlAs<QCheckBox>(id::kFlashCheck)->setChecked(flashEnabled != 0);
+  ControlAs<QCheckBox>(id::kSd1Check)->setChecked(sd1Enabled != 0);
+  ControlAs<QCheckBox>(id::kSd2Check)->setChecked(sd2Enabled != 0);
+}
+
+void MainWindow::Pull() {
+  totalCountShown = ControlAs<QLineEdit>(id::kTotalCount)->text().toInt();
+  const int radioIds[] = {id::kRadioSd, id::kRadioFlash, id::kRadioBoth};
+  for (int i = 0; i < 3; ++i)
+    if (ControlAs<QRadioButton>(radioIds[i])->isChecked()) testType = i;
+  showExtraOptions = ControlAs<QCheckBox>(id::kExtraOptions)->isChecked() ? 1 : 0;
+  vid1Text = ControlAs<QLineEdit>(id::kVid1)->text();
+  pid1Text = ControlAs<QLineEdit>(id::kPid1)->text();
+  vid2Text = ControlAs<QLineEdit>(id::kVid2)->text();
+  pid2Text = ControlAs<QLineEdit>(id::kPid2)->text();
+  flashEnabled = ControlAs<QCheckBox>(id::kFlashCheck)->isChecked() ? 1 : 0;
+  sd1Enabled = ControlAs<QCheckBox>(id::kSd1Check)->isChecked() ? 1 : 0;
+  sd2Enabled = ControlAs<QCheckBox>(id::kSd2Check)->isChecked() ? 1 : 0;
+  engine_.checkBoxes = RunSettings{sd1Enabled, sd2Enabled, flashEnabled};
+}
+
+void MainWindow::OnCheckBoxClicked() {
+  Pull();
+  engine_.OnCheckBoxesChanged();
+  SyncFromStation();
+}
+
+void MainWindow::ShowPath(int controlId, const std::filesystem::path& path, std::filesystem::path& shown) {
+  if (path == shown) return;
+  shown = path;
+  ControlAs<QLineEdit>(controlId)->setText(PathText(path));
+}
+
+void MainWindow::SyncFromStation() {
+  statusList_->Mirror(station_);
+  ControlAs<QLineEdit>(id::kPassCount)->setText(QString::number(station_.passCountShown));
+  ControlAs<QLineEdit>(id::kFailCount)->setText(QString::number(station_.failCountShown));
+
+  const BurnControls& c = engine_.controls();
+  Control(id::kSd1Open)->setEnabled(c.sd1OpenEnabled);
+  Control(id::kSd2Open)->setEnabled(c.sd2OpenEnabled);
+  Control(id::kFlashOpen)->setEnabled(c.flashOpenEnabled);
+  Control(id::kStart)->setEnabled(c.startEnabled);
+  ControlAs<QPushButton>(id::kStart)->setText(QString::fromStdString(c.startCaption));
+  const Station::PackageButtons& p = station_.packageButtons();
+  Control(id::kExport)->setEnabled(p.exportEnabled);
+  Control(id::kVoice)->setEnabled(p.voiceEnabled);
+  Control(id::kSysconfig)->setEnabled(p.sysconfigEnabled);
+
+  const BurnFileSet& files = station_.files();
+  ShowPath(id::kSd1Path, files.sd1ImagePath, shownSd1_);
+  ShowPath(id::kSd2Path, files.sd2ImagePath, shownSd2_);
+  ShowPath(id::kFlashPath, files.flashPackagePath, shownFlash_);
+  const QString caption = QString::fromStdString(station_.caption());
+  if (windowTitle() != caption) setWindowTitle(caption);
+
+  if (station_.masterImageDrives() != shownDrives_) {
+    shownDrives_ = station_.masterImageDrives();
+    auto* box = ControlAs<QComboBox>(id::kDriveBox);
+    box->clear();
+    for (const std::string& entry : shownDrives_) box->addItem(QString::fromStdString(entry));
+  }
+  ControlAs<QComboBox>(id::kDriveBox)->setCurrentIndex(station_.masterImageSelection());
+  Q_EMIT synced();
+}
+
+void MainWindow::Message(const std::string& text) { station_.messages().ShowMessage(text, text::kProgramCaption); }
+
+// --- Burn files ------------------------------------------------------------
+
+void MainWindow::ChooseSd1Image() {
+  if (const auto chosen = chooser_->Open(this, kSdImageDialog)) ardentix::ChooseSd1Image(station_.files(), *chosen);
+  SyncFromStation();
+}
+
+void MainWindow::ChooseSd2Image() {
+  if (const auto chosen = chooser_->Open(this, kSdImageDialog)) ardentix::ChooseSd2Image(station_.files(), *chosen);
+  SyncFromStation();
+}
+
+void MainWindow::ImportPackage() {
+  const auto chosen = chooser_->Open(this, kPackageOpenDialog);
+  if (!chosen) return;
+  // The chosen path shows at once and the package buttons go off until the
+  // package has passed its check.
+  station_.files().packageLoaded = false;
+  station_.files().flashPackagePath = *chosen;
+  SyncFromStation();
+  RunFileJob(kImportNoticeText, [this, path = *chosen](BurnFileSet& files) -> std::function<void()> {
+    const ImportResult result = ImportBurnPackage(files, path);
+    return [this, result] {
+      if (!result.caption.empty()) station_.SetCaption(result.caption);
+      SyncFromStation();
+      if (!result.message.empty()) Message(result.message);
+    };
+  });
+}
+
+void MainWindow::ExportPackage() {
+  const auto chosen = chooser_->Save(this, kPackageSaveDialog);
+  if (!chosen) return;
+  RunFileJob(kExportNoticeText, [this, path = *chosen](BurnFileSet& files) -> std::function<void()> {
+    const AssembleResult result = ExportBurnPackage(files, path);
+    return [this, result] {
+      if (!result.ok) Message(result.message.empty() ? result.detail : result.message);
+    };
+  });
+}
+
+// A section is at most a flash's size: replaced on the window's thread.
+void MainWindow::ReplaceVoice() {
+  const auto chosen = chooser_->Open(this, kVoiceDialog);
+  if (!chosen) return;
+  const ReplaceResult result = ReplaceVoiceSection(station_.files(), *chosen);
+  if (!result.message.empty()) Message(result.message);
+  SyncFromStation();
+}
+
+void MainWindow::ReplaceSysconfig() {
+  const auto chosen = chooser_->Open(this, kSysconfigDialog);
+  if (!chosen) return;
+  const ReplaceResult result = ReplaceSysconfigSection(station_.files(), *chosen);
+  if (!result.message.empty()) Message(result.message);
+  SyncFromStation();
+}
+
+void MainWindow::RunFileJob(std::string_view noticeText, FileJob work) {
+  if (fileJob_.joinable()) return;
+  notice_ = std::make_unique<WaitNotice>(this, noticeText);
+  notice_->show();
+  auto files = std::make_shared<BurnFileSet>(station_.files());
+  fileJob_ = std::thread([this, files, work = std::move(work)] {
+    std::function<void()> finish = work(*files);
+    QMetaObject::invokeMethod(
+        this, [this, files, finish] { FinishFileJob(*files, finish); }, Qt::QueuedConnection);
+  });
+}
+
+void MainWindow::FinishFileJob(const BurnFileSet& files, const std::function<void()>& finish) {
+  fileJob_.join();
+  station_.files() = files;
+  SyncFromStation();
+  // The notice stays up until the operator has read the outcome.
+  if (finish) finish();
+  notice_.reset();
+  Q_EMIT fileJobFinished();
+}
+
+// --- Burn ------------------------------------------------------------------
+
+void MainWindow::StartOrStop() {
+  if (FileJobRunning()) return;
+  Pull();
+  engine_.OnStartButton();
+  SyncFromStation();
+}
+
+void MainWindow::done(int result) {
+  if (closing_) return;
+  if (engine_.Running()) {
+    // Workers mid-write must finish: a device left half-burned and a
+    // counter not yet saved are both worse than a wait.
+    if (!station_.messages().AskOkCancel(StringText(3015), text::kProgramCaption)) return;
+    WaitForRunningBurn();
+  }
+  if (fileJob_.joinable()) fileJob_.join();
+  if (result == QDialog::Accepted) Pull();  // Exit pulls, Escape does not
+  QDialog::done(result);
+}
+
+void MainWindow::WaitForRunningBurn() {
+  closing_ = true;
+  WaitNotice notice(this, StringText(3016));
+  notice.show();
+  RunBeside(nullptr, [this] {
+    engine_.WaitForWorkers();
+    return true;
+  });
+  // The run's end was posted before the last worker returned.
+  QCoreApplication::sendPostedEvents();
+  station_.RefreshDeviceRows();
+  SyncFromStation();
+  closing_ = false;
+}
+
+// --- Small dialogs -----------------------------------------------------------
+
+void MainWindow::ShowReleaseNotes() { Message(StringText(1048)); }
+
+void MainWindow::ShowAbout() {
+  AboutDialog about(this);
+  about.exec();
+}
+
+void MainWindow::contextMenuEvent(QContextMenuEvent* event) {
+  if (aboutAction_ == nullptr) return;
+  QMenu menu(this);
+  menu.addAction(aboutAction_);
+  menu.exec(event->globalPos());
+}
+
+void MainWindow::ToggleExtraOptions() {
+  Pull();
+  const QSize client = page_->size();
+  page_->setFixedSize(client.width() + 6, client.height() + (showExtraOptions != 0 ? 240 : -188));
+}
+
+void MainWindow::OpenSpiList() {
+  // The burn's workers look every chip up in the catalogue the dialog rebuilds.
+  if (!CatalogueDialogModel::CanOpen(station_)) {
+    Message(StringText(3017));
+    return;
+  }
+  SpiListDialog dialog(station_, this);
+  dialog.exec();
+}
+
+void MainWindow::ShowFlashIdReport() {
+  const std::vector<char> letters = ListedDriveLetters(station_.rows());
+  const std::vector<FlashIdReading> readings = RunBeside(this, [letters] { return ReadFlashIds(letters); });
+  station_.messages().ShowMessage(FlashIdReportText(readings), FlashIdReportTitle());
+}
+
+// --- SD master image -----------------------------------------------------------
+
+void MainWindow::FormatCard() {
+  // The drive is taken here; only the format tool runs beside the window.
+  FormatCardResult result;
+  if (const std::optional<char> letter = FormatTarget(station_, result)) {
+    Host& host = station_.host();
+    const char drive = *letter;
+    result = RunBeside(this, [&host, drive] { return ardentix::FormatCard(host, drive); });
+  }
+  if (result.failed) station_.messages().ShowMessage(result.message, text::kMasterImageCaption);
+}
+
+void MainWindow::GenerateImage() {
+  ControlAs<QLineEdit>(id::kSd1Path)->clear();
+  Control(id::kGenerate)->setEnabled(false);
+  if (const std::optional<MasterImageJob> job = PrepareSdMasterImage(station_)) {
+    const MasterImageResult result = CreateImageBeside(*job);
+    ApplySdMasterImageResult(station_, result);
+    if (result.showPathInEdit && result.sd1ImagePath) {
+      shownSd1_ = *result.sd1ImagePath;
+      ControlAs<QLineEdit>(id::kSd1Path)->setText(PathText(*result.sd1ImagePath));
+    }
+  }
+  Control(id::kGenerate)->setEnabled(true);
+  SyncFromStation();
+}
+
+MasterImageResult MainWindow::CreateImageBeside(const MasterImageJob& job) {
+  QProgressDialog progress(QString::fromUtf8(StringText(1039)), QString::fromUtf8(StringText(3019)), 0, kProgressSteps,
+                           this);
+  progress.setObjectName(QStringLiteral("MasterImageProgress"));
+  progress.setWindowTitle(QString::fromUtf8(text::kMasterImageCaption));
+  progress.setWindowModality(Qt::ApplicationModal);
+  progress.setMinimumDuration(0);
+  progress.setAutoClose(false);
+  progress.setAutoReset(false);
+  std::stop_source stop;
+  // The Cancel button, the close box and Escape all stop the reading.
+  connect(&progress, &QProgressDialog::canceled, &progress, [&stop] { stop.request_stop(); });
+  connect(&progress, &QDialog::rejected, &progress, [&stop] { stop.request_stop(); });
+  progress.show();
+  QPointer<QProgressDialog> shown(&progress);
+  std::atomic<int> lastStep{-1};
+  auto report = [&](uint64_t done, uint64_t total) {
+    const int step = total == 0 ? kProgressSteps : int(done * kProgressSteps / total);
+    // One queued update per visible step, not one per chunk.
+    if (lastStep.exchange(step) == step) return;
+    QMetaObject::invokeMethod(
+        &progress,
+        [shown, step] {
+          if (shown) shown->setValue(step);
+        },
+        Qt::QueuedConnection);
+  };
+  MasterImageResult result;
+  QEventLoop loop;
+  std::thread worker([&] {
+    result = CreateSdMasterImage(job, report, stop.get_token());
+    QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+  });
+  loop.exec();
+  worker.join();
+  return result;
+}
+
+}  // namespace ardentix::ui
