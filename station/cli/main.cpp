@@ -8,7 +8,7 @@
 
 #include "QMR52916LIB_ext.h"
 #include "cli/cli.h"
-#include "core/station_dir.h"
+#include "core/start_options.h"
 
 namespace {
 
@@ -26,75 +26,32 @@ constexpr const char* kUsage =
     "                                 burn every ready device\n"
     "  make-samples DIR               write a sample package and SD image\n";
 
-struct Common {
-  std::string stationDir;
-  std::string simulate;
-  bool simulateGiven = false;
-  ardentix::cli::Args rest;
-};
-
-// Takes the options every command accepts out of the argument list.
-bool SplitCommon(int argc, char** argv, Common& c, std::string& problem) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    auto value = [&](std::string& into) {
-      if (i + 1 >= argc) {
-        problem = a + " needs a value";
-        return false;
-      }
-      into = argv[++i];
-      return true;
-    };
-    if (a == "--station-dir") {
-      if (!value(c.stationDir)) return false;
-    } else if (a.rfind("--station-dir=", 0) == 0) {
-      c.stationDir = a.substr(14);
-    } else if (a == "--simulate") {
-      if (!value(c.simulate)) return false;
-      c.simulateGiven = true;
-    } else if (a.rfind("--simulate=", 0) == 0) {
-      c.simulate = a.substr(11);
-      c.simulateGiven = true;
-    } else {
-      c.rest.push_back(a);
-    }
-  }
-  return true;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   using namespace ardentix::cli;
-  Common common;
+  ardentix::StartOptions options;
+  std::vector<std::string> rest;
   std::string problem;
-  if (!SplitCommon(argc, argv, common, problem) || common.rest.empty()) {
-    if (!problem.empty()) std::cerr << "ardentix-cli: " << problem << "\n";
-    std::cerr << kUsage;
+  if (!ardentix::ParseStartOptions(std::vector<std::string>(argv + 1, argv + argc), options, problem, &rest)) {
+    std::cerr << "ardentix-cli: " << problem << "\n" << kUsage;
     return kExitUsage;
   }
-  const std::string command = common.rest.front();
-  const Args args(common.rest.begin() + 1, common.rest.end());
-  if (command == "help" || command == "--help" || command == "-h") {
+  if (options.help || (!rest.empty() && rest.front() == "help")) {
     std::cout << kUsage;
     return kExitOk;
   }
-
-  char error[512] = {};
-  if (common.simulateGiven) {
-    if (!QMR_SimConfigure(common.simulate.c_str(), error, sizeof error)) {
-      std::cerr << "ardentix-cli: " << error << "\n";
-      return kExitUsage;
-    }
-  } else if (QMR_SimStatus(error, sizeof error) < 0) {
-    std::cerr << "ardentix-cli: " << error << "\n";
+  if (rest.empty()) {
+    std::cerr << kUsage;
     return kExitUsage;
   }
+  const std::string command = rest.front();
+  const Args args(rest.begin() + 1, rest.end());
 
-  const ardentix::StationDirChoice dir = ardentix::ResolveStationDir(common.stationDir);
-  if (!dir.error.empty()) {
-    std::cerr << "ardentix-cli: " << dir.error << "\n";
-    return kExitFailed;
+  ardentix::StationDirChoice dir;
+  if (const int status = ardentix::PrepareStart(options, dir, problem); status != 0) {
+    std::cerr << "ardentix-cli: " << problem << "\n";
+    return status == 2 ? kExitUsage : kExitFailed;
   }
   if (!dir.notice.empty()) std::cerr << "ardentix-cli: " << dir.notice << "\n";
 

@@ -133,26 +133,36 @@ uint64_t MasterImageSize(uint64_t usedBytes, uint64_t cardBytes) {
   return cardBytes != 0 && size > cardBytes ? cardBytes : size;
 }
 
-FormatCardResult FormatCardDrive(Station& station) {
-  FormatCardResult result;
+std::optional<char> FormatTarget(const Station& station, FormatCardResult& refusal) {
   const std::optional<char> letter = SelectedMasterImageDrive(station);
-  if (!letter) return result;
+  if (!letter) return std::nullopt;
   // Formatting a card that a worker is writing would destroy both.
   if (station.BurnRunning != 0) {
-    result.failed = true;
-    result.message = text::kFormatWhileBurning;
-    return result;
+    refusal.failed = true;
+    refusal.message = text::kFormatWhileBurning;
+    return std::nullopt;
   }
+  return letter;
+}
+
+FormatCardResult FormatCard(Host& host, char letter) {
+  FormatCardResult result;
   result.attempted = true;
-  result.outcome = station.host().FormatDrive(*letter);
+  result.outcome = host.FormatDrive(letter);
   result.failed = !result.outcome.started || result.outcome.exitCode != 0;
   if (result.failed) {
     result.message = !result.outcome.message.empty()
                          ? result.outcome.message
-                         : std::string("Drive ") + *letter + ": was not formatted (exit code " +
+                         : std::string("Drive ") + letter + ": was not formatted (exit code " +
                                std::to_string(result.outcome.exitCode) + ").";
   }
   return result;
+}
+
+FormatCardResult FormatCardDrive(Station& station) {
+  FormatCardResult refusal;
+  const std::optional<char> letter = FormatTarget(station, refusal);
+  return letter ? FormatCard(station.host(), *letter) : refusal;
 }
 
 std::optional<MasterImageJob> PrepareSdMasterImage(Station& station) {

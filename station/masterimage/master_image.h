@@ -67,8 +67,16 @@ struct FormatCardResult {
   FormatOutcome outcome;
 };
 
-// "Format": formats the selected drive's card through the host; blocks until
-// the format tool ends.
+// The window's thread: the selected drive when it may be formatted now.
+// nullopt without a selection (`refusal` untouched: nothing to say) or while
+// a burn runs (`refusal` says why).
+std::optional<char> FormatTarget(const Station& station, FormatCardResult& refusal);
+
+// Any thread: formats the card behind the letter through the host; blocks
+// until the format tool ends.
+FormatCardResult FormatCard(Host& host, char letter);
+
+// "Format" on one thread: FormatTarget, then FormatCard.
 FormatCardResult FormatCardDrive(Station& station);
 
 // --- Image ---------------------------------------------------------------
