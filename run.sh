@@ -125,5 +125,5 @@ case "${1:-}" in
   build) shift; deps; build_main ;;
   gui) shift; cmd_gui "$@" ;;
   screenshot) shift; cmd_screenshot ;;
-  *) sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
+  *) sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
 esac
