@@ -124,9 +124,11 @@ void SpiListDialog::AutoAddRows() {
 void SpiListDialog::done(int result) {
   list_->CommitOpenEdit();
   if (!saved_) {
-    // A catalogue that cannot be written stays in memory; the file keeps
-    // what it had.
-    model_.Close();
+    // A catalogue that cannot be written stays in memory and the file keeps
+    // what it had: the operator must know the changes were not saved.
+    std::string error;
+    if (!model_.Close(&error))
+      station_.messages().ShowMessage("SpiList.ini was not saved: " + error, text::kProgramCaption);
     saved_ = true;
   }
   QDialog::done(result);

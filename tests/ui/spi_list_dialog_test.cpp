@@ -104,6 +104,17 @@ class SpiListDialogTest : public QObject {
     QCOMPARE(s_->station().catalogue().FrequencyForId("001740EF"), 104);
   }
 
+  void aFailedSaveIsReported() {
+    Open();
+    // A folder where the file should be: the save cannot replace it.
+    std::filesystem::remove(s_->dir / "SpiList.ini");
+    std::filesystem::create_directories(s_->dir / "SpiList.ini" / "keep");
+    Button(1)->click();
+    QVERIFY(!dialog_->isVisible());
+    QCOMPARE(int(s_->messages.shown.size()), 1);
+    QVERIFY(s_->messages.shown[0].text.rfind("SpiList.ini was not saved", 0) == 0);
+  }
+
   void addAndDelete() {
     Open();
     Button(1047)->click();
