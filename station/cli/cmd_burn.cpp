@@ -240,6 +240,12 @@ int BurnCommand(const Args& args, Context& ctx) {
   }
   station.SetChangeListener(nullptr);
 
+  for (const DeviceReport& r : allReports) {
+    ctx.out << "  " << r.letter << ":  " << std::left << std::setw(7) << OutcomeText(r.outcome) << std::setw(34)
+            << StatusText(r.result) << "serial " << (r.serial.empty() ? "-" : r.serial) << "  flash id "
+            << (r.flashIdText.empty() ? "-" : r.flashIdText) << "  " << std::fixed << std::setprecision(1)
+            << double(r.endedMs - r.startedMs) / 1000.0 << " s\n";
+  }
   ctx.out << "Passed: " << passedTotal << "  Failed: " << failedTotal << "\n";
   ctx.out << "Counters: " << station.settingsPath().string() << " (Pass Count " << station.PassCount.load()
           << ", Fail Count " << station.FailCount.load() << ")\n";
