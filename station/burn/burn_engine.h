@@ -126,7 +126,6 @@ class BurnEngine {
   std::array<std::thread, kMaxListedDevices> WorkerHandles;
   int RunDeviceCount = 0;
   std::atomic<int> FinishedWorkerCount{0};
-  std::atomic<int> runningThreads_{0};
   std::mutex counterMutex_;  // keeps the settings file at the newest counts
 
   mutable std::mutex reportMutex_;

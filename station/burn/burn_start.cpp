@@ -19,15 +19,6 @@ bool Exists(const std::filesystem::path& p) {
   return !p.empty() && std::filesystem::exists(p, ec);
 }
 
-// True when the drive's location string ends in unit 0 (read now: the
-// device may have changed since it was listed).
-bool OnUnitZero(char letter) {
-  char parent[36] = {};
-  if (!TVQ_GetDeviceParentString(letter, parent)) return false;
-  const size_t n = std::strlen(parent);
-  return n > 0 && parent[n - 1] == '0';
-}
-
 }  // namespace
 
 BurnEngine::BurnEngine(Station& station) : station_(station) {
@@ -118,11 +109,7 @@ void BurnEngine::StartBurn() {
   // The pre-test opens devices and the workers start 500 ms apart: that runs
   // beside the station's thread so the window never stalls.
   std::lock_guard lock(threadMutex_);
-  ++runningThreads_;
-  starter_ = std::thread([this] {
-    StartWorkers();
-    --runningThreads_;
-  });
+  starter_ = std::thread([this] { StartWorkers(); });
 }
 
 int BurnEngine::StartWorkers() {
@@ -132,7 +119,8 @@ int BurnEngine::StartWorkers() {
     const auto entry = slots.GetDeviceEntry(position);
     if (!entry || entry->driveLetter == 0) continue;
     if (slots.GetDeviceStatus(entry->driveLetter) != DeviceStatus::Ready) continue;
-    if (!OnUnitZero(entry->driveLetter)) continue;
+    // The location is read now: the device may have changed since it was listed.
+    if (LogicalUnitOf(entry->driveLetter) != 0) continue;
     toStart.push_back(*entry);
   }
   // Every drive's lock is tested before any worker starts. The tests are
@@ -174,11 +162,7 @@ int BurnEngine::StartWorkers() {
       std::lock_guard lock(threadMutex_);
       std::thread& slot = WorkerHandles[size_t(entry.position) % WorkerHandles.size()];
       if (slot.joinable()) slot.join();
-      ++runningThreads_;
-      slot = std::thread([this, entry] {
-        BurnWorker(entry);
-        --runningThreads_;
-      });
+      slot = std::thread([this, entry] { BurnWorker(entry); });
     }
     if (i + 1 < toStart.size()) station_.clock().SleepFor(kWorkerStartInterval);
   }

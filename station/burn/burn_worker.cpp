@@ -9,15 +9,6 @@ namespace {
 constexpr int kLockAttempts = 5;
 constexpr Milliseconds kLockRetryWait{200};
 
-std::string SerialDigits(const FlashSerial& serial) {
-  std::string digits;
-  for (size_t i = 0; i < serial.size(); i += 2) {
-    if (serial[i] < '0' || serial[i] > '9' || serial[i + 1] != 0) return {};
-    digits += char(serial[i]);
-  }
-  return digits;
-}
-
 }  // namespace
 
 void BurnEngine::NoteStage(char letter, const char* name, int64_t startedMs) {

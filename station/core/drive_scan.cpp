@@ -18,21 +18,6 @@ constexpr size_t kUserIdOffset = 184;
 
 bool IsInvalid(void* handle) { return handle == QMR_INVALID_HANDLE; }
 
-// The logical unit digit that ends a location string; -1 when the lookup fails.
-int LogicalUnitOf(char letter) {
-  char parent[36] = {};
-  if (!TVQ_GetDeviceParentString(letter, parent)) return -1;
-  const size_t n = std::strlen(parent);
-  if (n == 0) return -1;
-  return parent[n - 1] - '0';
-}
-
-bool SerialIsDecimal(const FlashSerial& serial) {
-  for (size_t i = 0; i < serial.size(); i += 2)
-    if (serial[i] < '0' || serial[i] > '9' || serial[i + 1] != 0) return false;
-  return true;
-}
-
 bool BeginsWith(const unsigned char* field, const char* prefix) {
   return std::memcmp(field, prefix, std::strlen(prefix)) == 0;
 }
@@ -46,6 +31,23 @@ bool Recognised(const unsigned char inquiry[36]) {
 }
 
 }  // namespace
+
+int LogicalUnitOf(char letter) {
+  char parent[36] = {};
+  if (!TVQ_GetDeviceParentString(letter, parent)) return -1;
+  const size_t n = std::strlen(parent);
+  if (n == 0) return -1;
+  return parent[n - 1] - '0';
+}
+
+std::string SerialDigits(const FlashSerial& serial) {
+  std::string digits;
+  for (size_t i = 0; i < serial.size(); i += 2) {
+    if (serial[i] < '0' || serial[i] > '9' || serial[i + 1] != 0) return {};
+    digits += char(serial[i]);
+  }
+  return digits;
+}
 
 int Station::ScanDrives(uint32_t mask) {
   ReleaseFinishedDevices();
@@ -78,7 +80,7 @@ int Station::ScanDrives(uint32_t mask) {
     if (TVQ_FlashRead(h, block.data(), 0, 8)) {
       std::memcpy(serial.data(), block.data() + kSerialOffset, serial.size());
       std::memcpy(userId.data(), block.data() + kUserIdOffset, userId.size());
-      if (!SerialIsDecimal(serial)) serial.fill(0xFF);
+      if (SerialDigits(serial).empty()) serial.fill(0xFF);
     } else {
       serial.fill(0xFF);
       userId.fill(0xFF);

@@ -37,6 +37,14 @@ inline constexpr size_t kIdCacheSize = 20;
 using FlashSerial = std::array<uint8_t, kSerialCacheSize>;
 using FlashUserId = std::array<uint8_t, kIdCacheSize>;
 
+// The serial number's decimal digits (12 UTF-16LE code units), or "" when
+// any code unit is not a digit (a device without a serial number).
+std::string SerialDigits(const FlashSerial& serial);
+
+// The logical unit of a drive: the digit that ends its location string
+// (read now, through the device library); -1 when the lookup fails.
+int LogicalUnitOf(char letter);
+
 // Modal messages with the program's caption; the window shows boxes, the
 // command line prints.
 class MessageSink {

@@ -74,7 +74,9 @@ TEST_F(CliTest, BurnExitStatusTellsTheOutcome) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(Run(cli::BurnCommand, c.sim, c.args), c.status) << err_.str();
-    if (!c.summary.empty()) EXPECT_NE(out_.str().find(c.summary), std::string::npos) << out_.str();
+    if (!c.summary.empty()) {
+      EXPECT_NE(out_.str().find(c.summary), std::string::npos) << out_.str();
+    }
   }
 }
 
