@@ -74,12 +74,6 @@ void Station::OnTimer(int id) {
   NotifyChanged();
 }
 
-void Station::SetPackageButtons(bool enabled) {
-  packageButtons_.exportEnabled = enabled;
-  packageButtons_.voiceEnabled = enabled;
-  packageButtons_.sysconfigEnabled = enabled;
-}
-
 void Station::NotifyChanged() {
   if (changeListener_) changeListener_();
 }

@@ -135,15 +135,11 @@ class Station {
   void SetChangeListener(std::function<void()> listener) { changeListener_ = std::move(listener); }
   void NotifyChanged();
 
-  // Hook for the burn engine: the three package buttons' enabling is
-  // recomputed on every tick while no burn runs.
-  struct PackageButtons {
-    bool exportEnabled = false;
-    bool voiceEnabled = false;
-    bool sysconfigEnabled = false;
-  };
-  const PackageButtons& packageButtons() const { return packageButtons_; }
-  void SetPackageButtons(bool enabled);
+  // Export, System sound and configuration are enabled together: on every
+  // tick while no burn runs, when a package has been imported; the burn
+  // engine sets them at the start and end of a run.
+  bool packageButtonsEnabled() const { return packageButtonsEnabled_; }
+  void SetPackageButtons(bool enabled) { packageButtonsEnabled_ = enabled; }
 
   uint32_t ArrivalMask = 0;
   uint32_t RemovalMask = 0;
@@ -174,7 +170,7 @@ class Station {
   std::vector<std::string> masterImageDrives_;
   int masterImageSelection_ = -1;
   std::string caption_;
-  PackageButtons packageButtons_;
+  bool packageButtonsEnabled_ = false;
   std::function<void()> changeListener_;
 };
 

@@ -368,10 +368,8 @@ void MainWindow::SyncFromStation() {
   Control(id::kFlashOpen)->setEnabled(c.flashOpenEnabled);
   Control(id::kStart)->setEnabled(c.startEnabled);
   ControlAs<QPushButton>(id::kStart)->setText(QString::fromStdString(c.startCaption));
-  const Station::PackageButtons& p = station_.packageButtons();
-  Control(id::kExport)->setEnabled(p.exportEnabled);
-  Control(id::kVoice)->setEnabled(p.voiceEnabled);
-  Control(id::kSysconfig)->setEnabled(p.sysconfigEnabled);
+  for (int control : {id::kExport, id::kVoice, id::kSysconfig})
+    Control(control)->setEnabled(station_.packageButtonsEnabled());
 
   const BurnFileSet& files = station_.files();
   ShowPath(id::kSd1Path, files.sd1ImagePath, shownSd1_);
