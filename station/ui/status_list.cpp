@@ -54,15 +54,22 @@ void StatusList::Mirror(const Station& station) {
   for (int r = 0; r < rows.Count(); ++r) {
     QTreeWidgetItem* item = topLevelItem(r);
     const StatusRow& row = rows.Row(r);
+    // Rows follow the device list's positions; the letter begins column 1.
+    const char letter = row[1].empty() ? 0 : row[1][0];
     for (int c = 0; c < kStatusColumns; ++c) {
       const QString text = QString::fromStdString(row[size_t(c)]);
       if (item->text(c) != text) {
         item->setText(c, text);
-        item->setToolTip(c, text);
+        QString tip = text;
+        if (c == 1) {
+          // The drive's device node and chip, beside the letter the column shows.
+          const IdentifiedDrive drive = station.Identified(letter);
+          if (!drive.deviceNode.empty()) tip += "  " + QString::fromStdString(drive.deviceNode);
+          if (!drive.flashIdText.empty()) tip += "  flash id " + QString::fromStdString(drive.flashIdText);
+        }
+        item->setToolTip(c, tip);
       }
     }
-    // Rows follow the device list's positions; the letter begins column 1.
-    const char letter = row[1].empty() ? 0 : row[1][0];
     const int progress = station.slots().GetDeviceProgress(letter);
     if (item->data(kStatusColumn, kProgressRole) != QVariant(progress))
       item->setData(kStatusColumn, kProgressRole, progress);
