@@ -4,6 +4,7 @@
 
 #include "burnfiles/assemble.h"
 #include "burnfiles/burn_file_set.h"
+#include "burnfiles/package.h"
 
 namespace ardentix {
 namespace {
@@ -28,10 +29,6 @@ struct Noise {
   }
 };
 
-void PutLe32(std::string& s, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) s[at + size_t(i)] = char(uint8_t(v >> (8 * i)));
-}
-
 }  // namespace
 
 std::optional<std::string> MakeSamplePackage(const SamplePackageSpec& spec, std::string* problem) {
@@ -44,7 +41,7 @@ std::optional<std::string> MakeSamplePackage(const SamplePackageSpec& spec, std:
   // The header area the station fills or keeps: serial number blank, words
   // written by the assembly, info text where the info address points.
   std::memset(firmware.data() + 136, 0xFF, 24);
-  PutLe32(firmware, 180, 0x400000u + uint32_t(kInfoOffset / 2));
+  StoreWord(firmware, kFirmwareInfoAddressOffset, WordAddressOf(kInfoOffset));
   std::memset(firmware.data() + 206, 0, 2);
   std::memset(firmware.data() + kInfoOffset, 0, kInfoSize);
   std::memcpy(firmware.data() + kInfoOffset, spec.firmwareInfo.data(), std::min(spec.firmwareInfo.size(), kInfoSize - 1));
@@ -65,8 +62,8 @@ std::string MakeSampleSdImage(uint64_t bytes, uint32_t seed) {
     const uint32_t sectors = uint32_t(bytes / 512) > start ? uint32_t(bytes / 512) - start : 0;
     image[446] = 0x00;
     image[450] = 0x0C;
-    PutLe32(image, 454, start);
-    PutLe32(image, 458, sectors);
+    StoreWord(image, 454, start);
+    StoreWord(image, 458, sectors);
     image[510] = 0x55;
     image[511] = char(0xAA);
   }

@@ -12,6 +12,9 @@
 
 namespace ardentix {
 
+// Bit of a drive letter in a drive mask (bit 0 = "A:"); 0 for anything else.
+inline uint32_t DriveBit(char letter) { return letter >= 'A' && letter <= 'Z' ? 1u << (letter - 'A') : 0; }
+
 enum class DriveType { NoRootDir, Removable, Fixed, Other };
 
 struct DiskSpace {

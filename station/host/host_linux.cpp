@@ -30,7 +30,6 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-uint32_t Bit(char letter) { return letter >= 'A' && letter <= 'Z' ? 1u << (letter - 'A') : 0; }
 
 std::string ReadFirstLine(const fs::path& file) {
   std::ifstream in(file);
@@ -273,7 +272,7 @@ uint32_t LinuxHost::LogicalDriveMask() { return system_->DriveMask(); }
 
 // Only removable USB disks are lettered.
 DriveType LinuxHost::GetDriveType(char letter) {
-  return (system_->DriveMask() & Bit(letter)) ? DriveType::Removable : DriveType::NoRootDir;
+  return (system_->DriveMask() & DriveBit(letter)) ? DriveType::Removable : DriveType::NoRootDir;
 }
 
 std::string LinuxHost::DeviceNode(char letter) { return system_->DriveNode(letter); }

@@ -7,7 +7,6 @@ namespace {
 
 constexpr uint32_t kSystemDisk = 1u << ('C' - 'A');
 
-uint32_t Bit(char letter) { return letter >= 'A' && letter <= 'Z' ? 1u << (letter - 'A') : 0; }
 
 }  // namespace
 
@@ -18,13 +17,13 @@ SimulatedHost::~SimulatedHost() { StopWatching(); }
 uint32_t SimulatedHost::LogicalDriveMask() { return uint32_t(QMR_SimDriveMask()) | kSystemDisk; }
 
 DriveType SimulatedHost::GetDriveType(char letter) {
-  if (uint32_t(QMR_SimDriveMask()) & Bit(letter)) return DriveType::Removable;
-  if (Bit(letter) == kSystemDisk) return DriveType::Fixed;
+  if (uint32_t(QMR_SimDriveMask()) & DriveBit(letter)) return DriveType::Removable;
+  if (DriveBit(letter) == kSystemDisk) return DriveType::Fixed;
   return DriveType::NoRootDir;
 }
 
 std::string SimulatedHost::DeviceNode(char letter) {
-  return (uint32_t(QMR_SimDriveMask()) & Bit(letter)) ? std::string("sim:") + letter : std::string();
+  return (uint32_t(QMR_SimDriveMask()) & DriveBit(letter)) ? std::string("sim:") + letter : std::string();
 }
 
 std::optional<DiskSpace> SimulatedHost::FreeSpace(char letter) {
@@ -36,22 +35,22 @@ std::optional<DiskSpace> SimulatedHost::FreeSpace(char letter) {
 bool SimulatedHost::LockVolume(char letter, void*) {
   std::lock_guard lock(mutex_);
   // A volume is locked once; a second lock fails as it would on the real system.
-  if ((locked_ & Bit(letter)) != 0 || QMR_SimLockVolume(letter) != 1) return false;
-  locked_ |= Bit(letter);
+  if ((locked_ & DriveBit(letter)) != 0 || QMR_SimLockVolume(letter) != 1) return false;
+  locked_ |= DriveBit(letter);
   return true;
 }
 
 bool SimulatedHost::UnlockVolume(char letter, void*) {
   std::lock_guard lock(mutex_);
-  if ((locked_ & Bit(letter)) == 0) return false;
+  if ((locked_ & DriveBit(letter)) == 0) return false;
   // The lock goes with the handle even when the device has gone.
-  locked_ &= ~Bit(letter);
+  locked_ &= ~DriveBit(letter);
   return QMR_SimUnlockVolume(letter) == 1;
 }
 
 bool SimulatedHost::IsLocked(char letter) {
   std::lock_guard lock(mutex_);
-  return (locked_ & Bit(letter)) != 0;
+  return (locked_ & DriveBit(letter)) != 0;
 }
 
 uint32_t SimulatedHost::LockedMask() {

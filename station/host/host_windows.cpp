@@ -64,7 +64,7 @@ DriveType WindowsHost::GetDriveType(char letter) {
 }
 
 std::string WindowsHost::DeviceNode(char letter) {
-  const uint32_t bit = letter >= 'A' && letter <= 'Z' ? 1u << (letter - 'A') : 0;
+  const uint32_t bit = DriveBit(letter);
   return (LogicalDriveMask() & bit) ? VolumePath(letter) : std::string();
 }
 
