@@ -12,7 +12,7 @@
 #include "QMR52916LIB_ext.h"
 #include "burn/burn_engine.h"
 #include "core/event_loop.h"
-#include "core/station.h"
+#include "station/station.h"
 #include "host/host_sim.h"
 
 namespace ardentix::bench {

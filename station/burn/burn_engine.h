@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "burnfiles/input_file.h"
-#include "core/station.h"
+#include "station/station.h"
 #include "core/status_codes.h"
 
 namespace ardentix {

@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "catalogue/flash_id_report.h"
-#include "core/station.h"
+#include "core/message_sink.h"
 #include "core/status_rows.h"
 #include "core/strings.h"
 
@@ -38,7 +38,6 @@ const std::array<CatalogueColumnInfo, kCatalogueColumnCount>& CatalogueColumns()
   return columns;
 }
 
-bool CatalogueDialogModel::CanOpen(const Station& station) { return station.BurnRunning.load() == 0; }
 
 void CatalogueDialogModel::Open() {
   catalogue_.Load();

@@ -20,7 +20,6 @@
 namespace ardentix {
 
 class MessageSink;
-class Station;
 class StatusRows;
 
 // Display columns. Freq comes before Remark here, the other way round from
@@ -57,7 +56,7 @@ class CatalogueDialogModel {
 
   // The "SPI list" button is usable only while no burn runs: the workers
   // look chips up in the catalogue that the dialog rebuilds.
-  static bool CanOpen(const Station& station);
+  static bool CanOpen(bool burnRunning) { return !burnRunning; }
 
   // Dialog initialisation: reload the catalogue from its file, then fill the rows.
   void Open();

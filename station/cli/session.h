@@ -9,7 +9,7 @@
 #include "cli/cli.h"
 #include "core/clock.h"
 #include "core/event_loop.h"
-#include "core/station.h"
+#include "station/station.h"
 #include "host/host.h"
 
 namespace ardentix::cli {

@@ -10,7 +10,7 @@
 
 #include "QMR52916LIB.h"
 #include "QMR52916LIB_ext.h"
-#include "core/station.h"
+#include "station/station.h"
 #include "core/strings.h"
 
 namespace ardentix {

@@ -531,7 +531,7 @@ void MainWindow::ToggleExtraOptions() {
 
 void MainWindow::OpenSpiList() {
   // The burn's workers look every chip up in the catalogue the dialog rebuilds.
-  if (!CatalogueDialogModel::CanOpen(station_)) {
+  if (!CatalogueDialogModel::CanOpen(station_.BurnRunning.load() != 0)) {
     Message(StringText(3017));
     return;
   }

@@ -14,7 +14,7 @@
 #include <thread>
 
 #include "burn/burn_engine.h"
-#include "core/station.h"
+#include "station/station.h"
 #include "masterimage/master_image.h"
 #include "ui/file_dialogs.h"
 

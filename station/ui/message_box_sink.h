@@ -5,7 +5,7 @@
 #include <QPointer>
 #include <QWidget>
 
-#include "core/station.h"
+#include "station/station.h"
 
 namespace ardentix::ui {
 

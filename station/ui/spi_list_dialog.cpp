@@ -4,7 +4,7 @@
 #include <QPushButton>
 
 #include "catalogue/flash_id_report.h"
-#include "core/station.h"
+#include "station/station.h"
 #include "core/strings.h"
 #include "ui/dialog_units.h"
 #include "ui/editable_list_ctrl.h"

@@ -8,7 +8,7 @@
 
 #include "burn/burn_engine.h"
 #include "core/clock.h"
-#include "core/station.h"
+#include "station/station.h"
 #include "host/host.h"
 #include "ui/qt_dispatcher.h"
 

@@ -5,7 +5,7 @@
 #include <QStyledItemDelegate>
 #include <QTreeWidget>
 
-#include "core/station.h"
+#include "station/station.h"
 
 namespace ardentix::ui {
 

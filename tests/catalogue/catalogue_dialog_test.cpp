@@ -155,14 +155,6 @@ constexpr const char* kLowerCaseDefaultChip =
     "Spi Count = 1 \r\n"
     "1\tW25Q128\t001840ef\t16384\ttest\t80\r\n";
 
-TEST_F(StationTest, CatalogueDialogCannotOpenWhileABurnRuns) {
-  StartStation("1");
-  EXPECT_TRUE(CatalogueDialogModel::CanOpen(*station_));
-  station_->BurnRunning = 1;
-  EXPECT_FALSE(CatalogueDialogModel::CanOpen(*station_));
-  station_->BurnRunning = 0;
-}
-
 TEST_F(StationTest, AutoAddAppendsEachNewChipOnceAfterTheOperatorConfirms) {
   const std::string sameNewChip = "00C22017";  // id text 001720C2
   const std::string question = std::string("DriverID:E   FlashID: 001840EF \r\n"

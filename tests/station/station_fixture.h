@@ -12,7 +12,7 @@
 
 #include "QMR52916LIB_ext.h"
 #include "core/event_loop.h"
-#include "core/station.h"
+#include "station/station.h"
 #include "host/host_sim.h"
 
 namespace ardentix::testing {

@@ -17,7 +17,7 @@
 
 #include "QMR52916LIB_ext.h"
 #include "core/clock.h"
-#include "core/station.h"
+#include "station/station.h"
 #include "host/host_sim.h"
 #include "ui/file_dialogs.h"
 #include "ui/main_window.h"

@@ -1,7 +1,7 @@
 // The refresh: what the workers wrote into the slots becomes the rows' text.
 #include <cstdio>
 
-#include "core/station.h"
+#include "station/station.h"
 #include "core/status_codes.h"
 
 namespace ardentix {

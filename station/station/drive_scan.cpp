@@ -6,7 +6,7 @@
 
 #include "QMR52916LIB.h"
 #include "QMR52916LIB_ext.h"
-#include "core/station.h"
+#include "station/station.h"
 #include "core/status_codes.h"
 #include "core/strings.h"
 

@@ -18,6 +18,7 @@
 #include "catalogue/spi_catalogue.h"
 #include "core/clock.h"
 #include "core/event_loop.h"
+#include "core/message_sink.h"
 #include "core/settings.h"
 #include "core/slot_table.h"
 #include "core/status_rows.h"
@@ -44,16 +45,6 @@ std::string SerialDigits(const FlashSerial& serial);
 // The logical unit of a drive: the digit that ends its location string
 // (read now, through the device library); -1 when the lookup fails.
 int LogicalUnitOf(char letter);
-
-// Modal messages with the program's caption; the window shows boxes, the
-// command line prints.
-class MessageSink {
- public:
-  virtual ~MessageSink() = default;
-  virtual void ShowMessage(const std::string& text, const std::string& caption) = 0;
-  // OK and Cancel; true for OK.
-  virtual bool AskOkCancel(const std::string& text, const std::string& caption) = 0;
-};
 
 // What the station learnt about a listed drive when it identified it.
 struct IdentifiedDrive {

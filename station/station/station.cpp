@@ -1,4 +1,4 @@
-#include "core/station.h"
+#include "station/station.h"
 
 #include <cstdio>
 
