@@ -7,6 +7,7 @@
 #   ./run.sh build       build only
 #   ./run.sh gui         the station's window on simulated devices
 #   ./run.sh screenshot  render the window's pictures into docs/ (under Xvfb)
+#   ./run.sh package     build the Debian package, lint it, install, check and remove it
 set -euo pipefail
 cd "$(dirname "$0")"
 ROOT=$(pwd)
@@ -37,6 +38,9 @@ cmd_test() {
   echo "== normal build =="
   build_main
   run_ctest "$ROOT/build"
+
+  echo "== Debian package: lintian, install, use, remove =="
+  "$ROOT/scripts/package.sh"
 
   echo "== AddressSanitizer + UndefinedBehaviorSanitizer build =="
   configure "$ROOT/build-asan" -DCMAKE_BUILD_TYPE=Debug "-DARDENTIX_SANITIZE=address;undefined" -DARDENTIX_BENCH=OFF
@@ -125,5 +129,6 @@ case "${1:-}" in
   build) shift; deps; build_main ;;
   gui) shift; cmd_gui "$@" ;;
   screenshot) shift; cmd_screenshot ;;
-  *) sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
+  package) shift; deps; build_main; "$ROOT/scripts/package.sh" "$@" ;;
+  *) sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
 esac
