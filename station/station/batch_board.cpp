@@ -66,6 +66,13 @@ bool BatchBoard::TakeFinishedSignal() {
   return signal;
 }
 
+RowTone ToneOf(DeviceStatus status, BurnOutcome outcome) {
+  if (status == DeviceStatus::Burning) return RowTone::Neutral;
+  if (outcome == BurnOutcome::Passed) return RowTone::Passed;
+  if (outcome == BurnOutcome::Failed) return RowTone::Failed;
+  return RowTone::Neutral;
+}
+
 std::string YieldText(const DayTally& day) {
   const int64_t total = int64_t(day.passed) + day.failed;
   if (total <= 0) return {};

@@ -63,6 +63,11 @@ class BatchBoard {
   int32_t lastPass_ = 0, lastFail_ = 0;
 };
 
+// How a status row is coloured: by its device's outcome, neutral while it
+// burns or before it ever did.
+enum class RowTone { Neutral, Passed, Failed };
+RowTone ToneOf(DeviceStatus status, BurnOutcome outcome);
+
 // The day's yield as text: "96.3%" (one decimal, rounded), "" when the day
 // has no device yet.
 std::string YieldText(const DayTally& day);

@@ -78,6 +78,20 @@ TEST(BatchBoard, TheDayCountsTheCountersStepsAndStartsAfreshEachDay) {
   EXPECT_EQ(otherDay.day(), (DayTally{"2024-05-06", 0, 0}));
 }
 
+TEST(BatchBoard, ARowsToneFollowsItsOutcomeExceptWhileBurning) {
+  const struct {
+    DeviceStatus status;
+    BurnOutcome outcome;
+    RowTone tone;
+  } cases[] = {
+      {DeviceStatus::Ready, kNone, RowTone::Neutral},    {DeviceStatus::Ready, kPassed, RowTone::Passed},
+      {DeviceStatus::Ready, kFailed, RowTone::Failed},   {DeviceStatus::Burning, kPassed, RowTone::Neutral},
+      {DeviceStatus::Burning, kFailed, RowTone::Neutral}, {DeviceStatus::AwaitingRemoval, kFailed, RowTone::Failed},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(ToneOf(c.status, c.outcome), c.tone) << int(c.status) << " " << int(c.outcome);
+}
+
 TEST(BatchBoard, Texts) {
   EXPECT_EQ(YieldText({"d", 0, 0}), "");
   EXPECT_EQ(YieldText({"d", 2, 1}), "66.7%");

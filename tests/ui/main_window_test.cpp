@@ -1,6 +1,7 @@
 // The main window driven as the operator drives it, on simulated devices.
 #include <QAction>
 #include <QCheckBox>
+#include <QHeaderView>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -113,11 +114,16 @@ class MainWindowTest : public QObject {
                    {"Drive(Lun)", 160, Qt::AlignHCenter},
                    {"Status", 280, Qt::AlignHCenter},
                    {"Result", 120, Qt::AlignHCenter}};
+    // At the default size every column, Result included, is in view at no
+    // less than the resource's width.
+    int right = 0;
     for (int c = 0; c < 4; ++c) {
       QCOMPARE(list->headerItem()->text(c), QString(columns[c].heading));
-      QCOMPARE(list->columnWidth(c), columns[c].width);
+      QVERIFY2(list->columnWidth(c) >= columns[c].width, qPrintable(QString::number(list->columnWidth(c))));
       QCOMPARE(Qt::Alignment(list->headerItem()->textAlignment(c)) & Qt::AlignHorizontal_Mask, columns[c].alignment);
+      right = std::max(right, list->header()->sectionViewportPosition(c) + list->columnWidth(c));
     }
+    QVERIFY2(right <= list->viewport()->width(), qPrintable(QString("%1 > %2").arg(right).arg(list->viewport()->width())));
     QCOMPARE(Row(0), QString("  1|E(0) :|The device is ready....|---"));
     // The first refresh rewrites the number without its padding.
     QTRY_COMPARE(Row(1), QString("2|F(0) :|The device is ready....|---"));
@@ -358,13 +364,12 @@ class MainWindowTest : public QObject {
     QVERIFY(W().isVisible());
 
     // "Display external info!": pull, then resize by the fixed amounts.
-    QWidget* page = W().Control(id::kSd1Path)->parentWidget();
-    const QSize before = page->size();
+    const QSize before = W().size();
     W().ControlAs<QCheckBox>(id::kExtraOptions)->click();
     QCOMPARE(W().showExtraOptions, 1);
-    QCOMPARE(page->size(), before + QSize(6, 240));
+    QCOMPARE(W().size(), before + QSize(6, 240));
     W().ControlAs<QCheckBox>(id::kExtraOptions)->click();
-    QCOMPARE(page->size(), before + QSize(12, 52));
+    QCOMPARE(W().size(), before + QSize(12, 52));
 
     // Every change of the accumulated value pulls the bound fields.
     W().ControlAs<QLineEdit>(id::kTotalCount)->setText("7");
