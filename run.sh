@@ -8,6 +8,7 @@
 #   ./run.sh gui         the station's window on simulated devices
 #   ./run.sh screenshot  render the window's pictures into docs/ (under Xvfb)
 #   ./run.sh package     build the Debian package, lint it, install, check and remove it
+#   ./run.sh translations  bring station/ui/translations/*.ts up to date with the string table
 set -euo pipefail
 cd "$(dirname "$0")"
 ROOT=$(pwd)
@@ -130,5 +131,6 @@ case "${1:-}" in
   gui) shift; cmd_gui "$@" ;;
   screenshot) shift; cmd_screenshot ;;
   package) shift; deps; build_main; "$ROOT/scripts/package.sh" "$@" ;;
-  *) sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
+  translations) shift; deps; build_main; for ts in "$ROOT"/station/ui/translations/*.ts; do "$ROOT/build/bin/ardentix-ts" "$ts"; done ;;
+  *) sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
 esac

@@ -12,7 +12,7 @@ PACKAGES=(
   clang libclang-rt-14-dev
   xvfb xauth dosfstools util-linux
   fonts-dejavu-core fonts-dejavu-extra
-  lintian bash-completion desktop-file-utils
+  lintian bash-completion desktop-file-utils fonts-wqy-microhei
 )
 
 missing=()

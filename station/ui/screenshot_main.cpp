@@ -2,7 +2,7 @@
 // simulated devices with realistic timing are burned with sample files, one
 // of them with a flash that fails; the main window is grabbed when the batch
 // has finished, then the catalogue dialog with a picked cell.
-//   ardentix-screenshot --station-dir DIR --out DIR
+//   ardentix-screenshot --station-dir DIR --out DIR [--locale zh_CN]
 #include <QApplication>
 #include <QCheckBox>
 #include <QElapsedTimer>
@@ -23,6 +23,7 @@
 #include "ui/spi_list_dialog.h"
 #include "ui/station_session.h"
 #include "ui/status_list.h"
+#include "ui/translate.h"
 
 namespace {
 
@@ -84,12 +85,14 @@ int main(int argc, char** argv) {
     const std::string a = argv[i];
     if (a == "--out" && i + 1 < argc)
       out = argv[++i];
+    else if (a == "--locale" && i + 1 < argc)
+      InstallTranslation(QLocale(QString::fromLocal8Bit(argv[++i])));
     else
       rest.push_back(a);
   }
   std::string problem;
   if (!ParseStartOptions(rest, options, problem) || options.stationDir.empty()) {
-    std::cerr << "usage: ardentix-screenshot --station-dir DIR [--out DIR]\n";
+    std::cerr << "usage: ardentix-screenshot --station-dir DIR [--out DIR] [--locale NAME]\n";
     return 2;
   }
   char error[512] = {};

@@ -1,7 +1,8 @@
 // ardentix-ts: writes a Qt translation source (.ts) from the string table,
 // keeping the translations the file already holds.
 //   ardentix-ts FILE.ts            update FILE.ts in place
-//   ardentix-ts --check FILE.ts    exit 1 when FILE.ts lacks or misstates a text
+//   ardentix-ts --check FILE.ts    exit 1 when FILE.ts lacks or misstates a text,
+//                                  or has one without its translation
 // A text whose English changed keeps its old translation, marked unfinished
 // for the translator; texts no longer shown are dropped.
 #include <QCoreApplication>
@@ -67,7 +68,7 @@ Existing Read(const QString& path) {
   return e;
 }
 
-QByteArray Write(const Existing& old, int& finished, int& unfinished) {
+QByteArray Write(const Existing& old, int& finished, QStringList& unfinished) {
   QByteArray out;
   QXmlStreamWriter xml(&out);
   xml.setAutoFormatting(true);
@@ -101,7 +102,10 @@ QByteArray Write(const Existing& old, int& finished, int& unfinished) {
     xml.writeCharacters(tr.text);
     xml.writeEndElement();
     xml.writeEndElement();
-    (tr.finished ? finished : unfinished) += 1;
+    if (tr.finished)
+      ++finished;
+    else
+      unfinished << source;
   }
   if (!openContext.isEmpty()) xml.writeEndElement();
   xml.writeEndDocument();
@@ -125,7 +129,8 @@ int main(int argc, char** argv) {
     const QString base = QFileInfo(path).completeBaseName();
     old.language = base.mid(base.indexOf(u'_') + 1);
   }
-  int finished = 0, unfinished = 0;
+  int finished = 0;
+  QStringList unfinished;
   const QByteArray text = Write(old, finished, unfinished);
   QFile current(path);
   const QByteArray before = current.open(QIODevice::ReadOnly) ? current.readAll() : QByteArray();
@@ -135,7 +140,12 @@ int main(int argc, char** argv) {
       std::cerr << name << " does not list the texts as the string table holds them: run ./run.sh translations\n";
       return 1;
     }
-    std::cout << name << ": " << finished << " texts translated, " << unfinished << " not yet\n";
+    if (!unfinished.isEmpty()) {
+      std::cerr << name << ": " << unfinished.size() << " texts have no translation yet:\n";
+      for (const QString& u : unfinished) std::cerr << "  " << u.toStdString() << "\n";
+      return 1;
+    }
+    std::cout << name << ": " << finished << " texts translated\n";
     return 0;
   }
   std::string error;
@@ -143,6 +153,7 @@ int main(int argc, char** argv) {
     std::cerr << "ardentix-ts: " << error << "\n";
     return 1;
   }
-  std::cout << name << ": " << finished << " texts translated, " << unfinished << " not yet\n";
+  std::cout << name << ": " << finished << " texts translated, " << unfinished.size() << " not yet\n";
+  for (const QString& u : unfinished) std::cout << "  " << u.toStdString() << "\n";
   return 0;
 }
