@@ -41,6 +41,7 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+trap 'exit 130' INT TERM HUP  # through the EXIT trap
 
 step "dpkg -i"
 $SUDO dpkg -i "$deb" >"$work/dpkg.log" 2>&1 || { cat "$work/dpkg.log"; fail "dpkg -i failed"; }
@@ -59,8 +60,10 @@ as_user ardentix-cli burn --simulate 2 --sd1 "$work/samples/sample.img" --flash 
 grep -q "Passed: 2  Failed: 0" "$work/burn.log" || { cat "$work/burn.log"; fail "the burn did not pass both devices"; }
 cmp -s "$station/SpiList.ini" /usr/share/ardentix/SpiList.ini || fail "the station folder was not seeded with the starter catalogue"
 grep -q "^Pass Count=2" "$station/RQ4820Ardentix.ini" || fail "the counters are not in $station"
-# Nothing was written beside the installed files (dpkg --verify: every file as packaged).
-$SUDO dpkg --verify ardentix || fail "installed files changed"
+# Nothing was written beside the installed files (dpkg --verify: every file as
+# packaged; man pages and docs may be left out by the machine's dpkg excludes).
+changed=$($SUDO dpkg --verify ardentix | grep -Ev ' /usr/share/(man|doc)/' || true)
+[ -z "$changed" ] || { echo "$changed"; fail "installed files changed"; }
 for f in /usr/bin/RQ4820Ardentix.ini /usr/bin/SpiList.ini /usr/bin/BurnFile /usr/share/ardentix/BurnFile; do
   [ ! -e "$f" ] || fail "$f was written under /usr"
 done
@@ -82,7 +85,8 @@ cmake -S "$ROOT/packaging/check" -B "$work/cmake-check" -G Ninja >"$work/cmake.l
 "$work/cmake-check/qmr_check" >/dev/null
 
 step "man pages, completion, desktop entry, udev rule"
-man -w ardentix ardentix-cli >/dev/null
+dpkg-deb -c "$deb" | grep -q 'usr/share/man/man1/ardentix-cli.1.gz' || fail "no man page in the package"
+if [ -e /usr/share/man/man1/ardentix.1.gz ]; then man -w ardentix ardentix-cli >/dev/null; fi
 completions=$(bash -c 'source /usr/share/bash-completion/bash_completion
   source /usr/share/bash-completion/completions/ardentix-cli
   COMP_WORDS=(ardentix-cli package i); COMP_CWORD=2; COMP_LINE="ardentix-cli package i"; COMP_POINT=${#COMP_LINE}
