@@ -2,16 +2,15 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QDate>
-#include <QEvent>
-#include <QFontMetrics>
-#include <QShortcut>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QCoreApplication>
+#include <QDate>
+#include <QEvent>
 #include <QEventLoop>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QIntValidator>
@@ -22,9 +21,10 @@
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QShortcut>
 #include <QSignalBlocker>
-#include <QTimer>
 #include <QStyle>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <atomic>
 #include <stop_token>
