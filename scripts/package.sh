@@ -30,6 +30,9 @@ if [ "$(id -u)" -ne 0 ]; then
   command -v sudo >/dev/null || fail "installing the package needs root or sudo"
   SUDO=sudo
 fi
+# Test runs of other worktrees on this machine take turns: one package at a time.
+exec 9>"${TMPDIR:-/tmp}/ardentix-package-check.lock"
+flock 9
 if dpkg-query -W -f='${Status}' ardentix 2>/dev/null | grep -q "install ok installed"; then
   fail "ardentix is already installed on this machine; the check installs and removes it, so remove it first"
 fi
