@@ -21,8 +21,10 @@ echo "   $deb ($(du -k "$deb" | cut -f1) KB)"
 dpkg-deb -f "$deb" Depends | sed 's/^/   Depends: /'
 
 step "lintian"
-lintian --fail-on error,warning --info "$deb" 2>&1 | grep -v 'running with root privileges' || true
-lintian --fail-on error,warning "$deb" >/dev/null 2>&1 || fail "lintian found errors or warnings"
+lint_status=0
+lint=$(lintian --fail-on error,warning --info "$deb" 2>&1) || lint_status=$?
+grep -v 'running with root privileges' <<<"$lint" || true
+[ "$lint_status" -eq 0 ] || fail "lintian found errors or warnings"
 [ "${1:-}" = "--build" ] && exit 0
 
 SUDO=""
