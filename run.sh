@@ -7,6 +7,8 @@
 #   ./run.sh build       build only
 #   ./run.sh gui         the station's window on simulated devices
 #   ./run.sh screenshot  render the window's pictures into docs/ (under Xvfb)
+#   ./run.sh package     build the Debian package, lint it, install, check and remove it
+#   ./run.sh translations  bring station/ui/translations/*.ts up to date with the string table
 set -euo pipefail
 cd "$(dirname "$0")"
 ROOT=$(pwd)
@@ -37,6 +39,9 @@ cmd_test() {
   echo "== normal build =="
   build_main
   run_ctest "$ROOT/build"
+
+  echo "== Debian package: lintian, install, use, remove =="
+  "$ROOT/scripts/package.sh"
 
   echo "== AddressSanitizer + UndefinedBehaviorSanitizer build =="
   configure "$ROOT/build-asan" -DCMAKE_BUILD_TYPE=Debug "-DARDENTIX_SANITIZE=address;undefined" -DARDENTIX_BENCH=OFF
@@ -125,5 +130,7 @@ case "${1:-}" in
   build) shift; deps; build_main ;;
   gui) shift; cmd_gui "$@" ;;
   screenshot) shift; cmd_screenshot ;;
-  *) sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
+  package) shift; deps; build_main; "$ROOT/scripts/package.sh" "$@" ;;
+  translations) shift; deps; build_main; for ts in "$ROOT"/station/ui/translations/*.ts; do "$ROOT/build/bin/ardentix-ts" "$ts"; done ;;
+  *) sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
 esac

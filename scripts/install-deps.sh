@@ -8,10 +8,11 @@ PACKAGES=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev
   libudev-dev
-  qt6-base-dev qt6-base-dev-tools libgl-dev
+  qt6-base-dev qt6-base-dev-tools libgl-dev qt6-tools-dev qt6-l10n-tools
   clang libclang-rt-14-dev
   xvfb xauth dosfstools util-linux
   fonts-dejavu-core fonts-dejavu-extra
+  lintian bash-completion desktop-file-utils fonts-wqy-microhei
 )
 
 missing=()

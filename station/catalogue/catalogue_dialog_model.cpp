@@ -133,7 +133,7 @@ int CatalogueDialogModel::AppendNewIds(const std::vector<std::string>& ids) {
 std::string CatalogueDialogModel::AutoAddDoneMessage(int added) {
   if (added == 0) return text::kNoNewChip;
   char message[96];
-  std::snprintf(message, sizeof message, "new Add %d SPI Flash, plz modify the size and type and remark", added);
+  std::snprintf(message, sizeof message, text::kNewChipsAdded, added);
   return message;
 }
 

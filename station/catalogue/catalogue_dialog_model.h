@@ -48,6 +48,7 @@ inline constexpr const char* kNewChipType = "NewType";
 inline constexpr const char* kNewChipSize = "NewSize";
 inline constexpr const char* kNewChipRemark = "NewRemark";
 inline constexpr const char* kNoNewChip = "no new SPI FLASH to add!";
+inline constexpr const char* kNewChipsAdded = "new Add %d SPI Flash, plz modify the size and type and remark";
 }  // namespace text
 
 class CatalogueDialogModel {

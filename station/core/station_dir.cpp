@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <system_error>
 
+#include "core/files.h"
+
 namespace ardentix {
 namespace {
 
@@ -43,31 +45,71 @@ fs::path UserDataDir() {
   return fs::path(home) / ".local" / "share" / "ardentix";
 }
 
+constexpr const char* kCatalogueFile = "SpiList.ini";
+
+// Copies the installed starter catalogue into a folder that has none; a
+// folder's own catalogue, even an emptied one, is never replaced. "" when it
+// was copied, else why not.
+std::string SeedCatalogue(const fs::path& dir, const fs::path& dataDir) {
+  const std::optional<std::string> starter = ReadWholeFile(dataDir / kCatalogueFile);
+  if (!starter) return "cannot read " + (dataDir / kCatalogueFile).string();
+  std::string why;
+  return WriteFileAtomically(dir / kCatalogueFile, *starter, &why) ? std::string() : why;
+}
+
 }  // namespace
 
-StationDirChoice ResolveStationDir(const std::string& option) {
-  if (!option.empty()) return Explicit(option, "--station-dir");
-  if (const char* env = std::getenv("ARDENTIX_STATION_DIR"); env != nullptr && env[0] != '\0')
-    return Explicit(env, "ARDENTIX_STATION_DIR");
+fs::path InstalledDataDir(const fs::path& programDir) {
+  if (programDir.empty() || programDir.filename() != "bin") return {};
+  const fs::path data = programDir.parent_path() / "share" / "ardentix";
+  std::error_code ec;
+  return fs::is_regular_file(data / kCatalogueFile, ec) ? data : fs::path();
+}
 
+StationDirChoice ResolveStationDir(const std::string& option) {
   std::error_code ec;
   const fs::path program = fs::read_symlink("/proc/self/exe", ec);
-  const fs::path programDir = ec ? fs::path() : program.parent_path();
-  if (!programDir.empty() && ::access(programDir.c_str(), W_OK | X_OK) == 0) return StationDirChoice{programDir, {}, {}};
+  return ResolveStationDirFor(option, ec ? fs::path() : program.parent_path());
+}
 
+StationDirChoice ResolveStationDirFor(const std::string& option, const fs::path& programDir) {
+  const fs::path dataDir = InstalledDataDir(programDir);
   StationDirChoice c;
-  c.dir = UserDataDir();
-  if (c.dir.empty()) {
-    c.error = "the program folder is not writable and no home folder is known; give --station-dir";
-    return c;
+  bool userDefault = false;
+  if (!option.empty()) {
+    c = Explicit(option, "--station-dir");
+  } else if (const char* env = std::getenv("ARDENTIX_STATION_DIR"); env != nullptr && env[0] != '\0') {
+    c = Explicit(env, "ARDENTIX_STATION_DIR");
+  } else if (dataDir.empty() && !programDir.empty() && ::access(programDir.c_str(), W_OK | X_OK) == 0) {
+    // Run from its build tree or an unpacked folder: everything stays beside the program.
+    return StationDirChoice{programDir, {}, {}};
+  } else {
+    // Installed (nothing is ever written beside an installed program, even
+    // by root), or a program folder that cannot take the files.
+    userDefault = true;
+    c.dir = UserDataDir();
+    if (c.dir.empty()) {
+      c.error = "the program folder is not writable and no home folder is known; give --station-dir";
+      return c;
+    }
+    if (const std::string why = Prepare(c.dir); !why.empty()) {
+      c.error = "cannot create the station folder " + c.dir.string() + ": " + why;
+      return c;
+    }
+    if (dataDir.empty())
+      c.notice = (programDir.empty() ? std::string("the program folder is unknown")
+                                     : "the program folder " + programDir.string() + " is not writable") +
+                 "; settings and catalogue are kept in " + c.dir.string();
   }
-  if (const std::string why = Prepare(c.dir); !why.empty()) {
-    c.error = "cannot create the station folder " + c.dir.string() + ": " + why;
-    return c;
-  }
-  c.notice = (programDir.empty() ? std::string("the program folder is unknown")
-                                 : "the program folder " + programDir.string() + " is not writable") +
-             "; settings and catalogue are kept in " + c.dir.string();
+  std::error_code ec;
+  if (!c.error.empty() || dataDir.empty() || fs::exists(c.dir / kCatalogueFile, ec)) return c;
+  // A folder's first start with the installed program.
+  if (const std::string why = SeedCatalogue(c.dir, dataDir); !why.empty())
+    c.notice = "the starter catalogue was not copied into " + c.dir.string() + ": " + why;
+  else if (userDefault)
+    c.notice = "settings and catalogue are kept in " + c.dir.string() + ", starting with the starter catalogue";
+  else
+    c.notice = "the starter catalogue was copied into " + c.dir.string();
   return c;
 }
 

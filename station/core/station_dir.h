@@ -14,9 +14,18 @@ struct StationDirChoice {
 };
 
 // `option` is the --station-dir value ("" when not given). Order: the option,
-// then ARDENTIX_STATION_DIR, then the folder of the running program; when that
-// default is not writable (an installed program), the user's data folder
-// ($XDG_DATA_HOME/ardentix, else ~/.local/share/ardentix).
+// then ARDENTIX_STATION_DIR, then the folder of the running program; for an
+// installed program, or when that folder is not writable, the user's data
+// folder ($XDG_DATA_HOME/ardentix, else ~/.local/share/ardentix). A folder
+// without a catalogue gets the installed starter catalogue.
 StationDirChoice ResolveStationDir(const std::string& option);
+
+// The same for a program living in `programDir` ("" when unknown).
+StationDirChoice ResolveStationDirFor(const std::string& option, const std::filesystem::path& programDir);
+
+// The shared data of an installed program: <prefix>/share/ardentix when the
+// program is <prefix>/bin/... and that folder holds the starter catalogue;
+// "" for a program run from its build tree.
+std::filesystem::path InstalledDataDir(const std::filesystem::path& programDir);
 
 }  // namespace ardentix

@@ -127,11 +127,39 @@ const std::map<int, const char*>& Table() {
       {3053, "Flash write fails"},
       {3054, "Flash read-back differs"},
       {3055, "Device pulled out while writing"},
+      // The batch near START, remembered choices.
+      {3060, "This run: passed %1, failed %2, running %3"},
+      {3061, "Yield of the day: %1 (%2 of %3)"},
+      {3062, "Yield of the day: no device yet"},
+      {3063, "batch finished: swap the devices"},
+      {3064, "burning\xE2\x80\xA6"},
+      {3065, "Sound at the batch's end"},
+      {3066, "These files chosen last time are gone and were not chosen again:"},
   };
   return table;
 }
 
 }  // namespace
+
+std::vector<int> StringIds() {
+  std::vector<int> ids;
+  for (const auto& [id, text] : Table()) ids.push_back(id);
+  return ids;
+}
+
+std::string FormatText(std::string_view pattern, std::initializer_list<std::string> args) {
+  std::string out;
+  for (size_t i = 0; i < pattern.size(); ++i) {
+    const char next = i + 1 < pattern.size() ? pattern[i + 1] : '\0';
+    if (pattern[i] == '%' && next >= '1' && next <= '9' && size_t(next - '1') < args.size()) {
+      out += *(args.begin() + (next - '1'));
+      ++i;
+    } else {
+      out += pattern[i];
+    }
+  }
+  return out;
+}
 
 const char* StringText(int id) {
   const auto& t = Table();

@@ -2,12 +2,22 @@
 // one place so that a translation replaces one table.
 #pragma once
 
+#include <initializer_list>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace ardentix {
 
 // The text of a string id, or "" when the table has none.
 const char* StringText(int id);
+
+// Every id of the table, in order (for translations).
+std::vector<int> StringIds();
+
+// A table text with its numbered places filled: "%1" becomes args[0], ...,
+// up to "%9"; a place without an argument, and any other "%", stay as they are.
+std::string FormatText(std::string_view pattern, std::initializer_list<std::string> args);
 
 // Window and dialog texts that are not in the numbered table.
 namespace text {

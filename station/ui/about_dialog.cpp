@@ -9,6 +9,7 @@
 
 #include "core/strings.h"
 #include "ui/dialog_units.h"
+#include "ui/translate.h"
 
 namespace ardentix::ui {
 namespace {
@@ -47,7 +48,7 @@ QIcon ProgramIcon() {
 
 AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("AboutDialog"));
-  setWindowTitle(QString::fromUtf8(text::kAboutCaption));
+  setWindowTitle(TrText(text::kAboutCaption));
   setWindowIcon(ProgramIcon());
   setFont(DialogFont());
   auto* layout = new QVBoxLayout(this);
@@ -55,12 +56,12 @@ AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
   auto* icon = new QLabel(this);
   icon->setPixmap(ProgramIcon().pixmap(32, 32));
   row->addWidget(icon, 0, Qt::AlignTop);
-  auto* line = new QLabel(QString::fromUtf8(text::kAboutLine), this);
+  auto* line = new QLabel(TrText(text::kAboutLine), this);
   line->setObjectName(QStringLiteral("aboutLine"));
   row->addWidget(line, 1);
   layout->addLayout(row);
   auto* buttons = new QDialogButtonBox(this);
-  QPushButton* ok = buttons->addButton(QString::fromUtf8(StringText(3018)), QDialogButtonBox::AcceptRole);
+  QPushButton* ok = buttons->addButton(Tr(3018), QDialogButtonBox::AcceptRole);
   ok->setDefault(true);
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   layout->addWidget(buttons);

@@ -1,6 +1,7 @@
 #include "ui/burn_station_app.h"
 
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTimer>
 #include <iostream>
 
@@ -10,6 +11,7 @@
 #include "ui/main_window.h"
 #include "ui/message_box_sink.h"
 #include "ui/station_session.h"
+#include "ui/translate.h"
 
 namespace ardentix::ui {
 namespace {
@@ -18,8 +20,8 @@ namespace {
 // started from a desktop, into a message box.
 void Report(const std::string& text) {
   std::cerr << "ardentix: " << text << "\n";
-  QMessageBox box(QMessageBox::Warning, QString::fromUtf8(text::kProgramCaption), QString::fromStdString(text),
-                  QMessageBox::Ok);
+  QMessageBox box(QMessageBox::Warning, QString::fromUtf8(text::kProgramCaption), TrText(text), QMessageBox::Ok);
+  box.button(QMessageBox::Ok)->setText(Tr(3018));
   box.exec();
 }
 
@@ -28,6 +30,8 @@ void Report(const std::string& text) {
 BurnStationApp::BurnStationApp(int& argc, char** argv) : QApplication(argc, argv) {
   setApplicationName(QStringLiteral("ardentix"));
   setWindowIcon(ProgramIcon());
+  // Simplified Chinese for a Chinese system, English otherwise.
+  InstallTranslation(QLocale::system());
 }
 
 int BurnStationApp::Run() {

@@ -1,12 +1,16 @@
 #include "ui/main_window.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QCoreApplication>
+#include <QDate>
+#include <QEvent>
 #include <QEventLoop>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QIntValidator>
@@ -17,8 +21,10 @@
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QShortcut>
 #include <QSignalBlocker>
 #include <QStyle>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <atomic>
 #include <stop_token>
@@ -35,12 +41,21 @@
 #include "ui/spi_list_dialog.h"
 #include "ui/status_list.h"
 #include "ui/training_panel.h"
+#include "ui/translate.h"
 #include "ui/wait_notice.h"
 
 namespace ardentix::ui {
 namespace {
 
-QString Text(int stringId) { return QString::fromUtf8(StringText(stringId)); }
+// The resource's size in dialog units, and where its status list begins.
+constexpr int kResourceWidth = 374;
+constexpr int kResourceHeight = 298;
+constexpr int kListTop = 140;
+
+// A numbered text in the operator's language with its places filled.
+QString TrFormat(int stringId, std::initializer_list<std::string> args) {
+  return QString::fromStdString(FormatText(Tr(stringId).toStdString(), args));
+}
 
 QString PathText(const std::filesystem::path& path) { return QString::fromStdString(path.string()); }
 
@@ -50,7 +65,9 @@ MainWindow::MainWindow(Station& station, BurnEngine& engine, QWidget* parent)
     : QDialog(parent),
       station_(station),
       engine_(engine),
-      chooser_(std::make_unique<QtFileChooser>(station.stationDir())) {
+      chooser_(std::make_unique<QtFileChooser>(station.stationDir())),
+      beep_([] { QApplication::beep(); }),
+      today_([] { return QDate::currentDate().toString(Qt::ISODate).toStdString(); }) {
   setObjectName(QStringLiteral("MainWindow"));
   setFont(DialogFont());
   setWindowFlag(Qt::WindowContextHelpButtonHint, false);
@@ -66,10 +83,15 @@ MainWindow::~MainWindow() {
 template <class T>
 T* MainWindow::Add(int controlId, T* widget, int x, int y, int width, int height) {
   const DialogUnits du(font());
-  widget->setParent(page_);
-  widget->setGeometry(du.Rect(x, y, width, height));
+  // The controls below the resource's visible area are the hidden ones.
+  QWidget* parent = y >= kResourceHeight ? extras_ : page_;
+  widget->setParent(parent);
+  widget->setGeometry(du.Rect(x, y >= kResourceHeight ? y - kResourceHeight : y, width, height));
   widget->setObjectName(QStringLiteral("c%1").arg(controlId));
-  if (controlId != 0) controls_[controlId] = widget;
+  if (controlId != 0) {
+    controls_[controlId] = widget;
+    baseGeometry_[controlId] = widget->geometry();
+  }
   return widget;
 }
 
@@ -78,23 +100,34 @@ QWidget* MainWindow::Control(int controlId) const {
   return it == controls_.end() ? nullptr : it->second;
 }
 
-// The resource: positions and sizes in dialog units. The controls that no
-// code shows sit below the visible area, where the extra-options resize
-// would uncover them.
+// The resource's controls at their positions in dialog units, above the
+// status list; the list takes the room the window has, START and Exit sit
+// below it beside the batch, and the controls that no code shows are kept
+// in a hidden panel.
 void MainWindow::BuildControls() {
   const DialogUnits du(font());
   auto* outer = new QVBoxLayout(this);
   outer->setContentsMargins(0, 0, 0, 0);
   outer->setSpacing(0);
-  outer->setSizeConstraint(QLayout::SetFixedSize);
   menuBar_ = new QMenuBar(this);
   outer->setMenuBar(menuBar_);
   body_ = new QHBoxLayout;
   body_->setContentsMargins(0, 0, 0, 0);
-  outer->addLayout(body_);
+  body_->setSpacing(0);
+  outer->addLayout(body_, 1);
+  auto* column = new QVBoxLayout;
+  column->setContentsMargins(0, 0, 0, 0);
+  column->setSpacing(0);
+  body_->addLayout(column, 1);
   page_ = new QWidget(this);
-  page_->setFixedSize(du.X(374), du.Y(298));
-  body_->addWidget(page_, 0, Qt::AlignTop);
+  page_->setObjectName(QStringLiteral("topControls"));
+  page_->setFixedHeight(du.Y(kListTop - 3));
+  page_->setMinimumWidth(du.X(kResourceWidth));
+  page_->installEventFilter(this);
+  column->addWidget(page_);
+  extras_ = new QWidget(this);
+  extras_->setObjectName(QStringLiteral("hiddenControls"));
+  extras_->hide();
 
   auto label = [](Qt::Alignment a = Qt::AlignLeft | Qt::AlignVCenter) {
     auto* l = new QLabel;
@@ -118,7 +151,7 @@ void MainWindow::BuildControls() {
   Add(id::kFlashLabel, label(), 8, 46, 52, 8);
   Add(id::kFlashPath, readOnly(), 61, 44, 245, 14);
   Add(id::kFlashOpen, button(), 315, 44, 23, 14);
-  Add(id::kReleaseNotes, button(), 353, 7, 14, 13)->setText(Text(3005));
+  Add(id::kReleaseNotes, button(), 353, 7, 14, 13)->setText(Tr(3005));
 
   // Burned type: the frame first so the boxes lie above it.
   Add(id::kTypeGroup, new QGroupBox, 7, 67, 115, 64);
@@ -136,17 +169,23 @@ void MainWindow::BuildControls() {
   Add(id::kVoice, button(), 333, 92, 32, 13);
   Add(id::kSysconfig, button(), 333, 114, 33, 13);
 
-  statusList_ = Add(id::kStatusList, new StatusList, 7, 140, 360, 124);
-  Add(id::kStart, button(), 111, 268, 56, 26);
-  auto* exitButton = Add(id::kExit, button(), 207, 268, 57, 26);
-  exitButton->setDefault(true);
+  // The status list: the resource's column widths are its minimum.
+  statusList_ = new StatusList(this);
+  statusList_->setObjectName(QStringLiteral("c%1").arg(id::kStatusList));
+  controls_[id::kStatusList] = statusList_;
+  statusList_->setMinimumHeight(du.Y(60));
+  auto* listRow = new QHBoxLayout;
+  listRow->setContentsMargins(du.X(7), 0, du.X(7), 0);
+  listRow->addWidget(statusList_);
+  column->addLayout(listRow, 1);
+  column->addWidget(BuildBatchBar());
 
-  // Below the visible area, created hidden; their fields and handlers stay in use.
+  // Created hidden; their fields and handlers stay in use.
   auto* radios = new QButtonGroup(this);
   const int radioIds[] = {id::kRadioSd, id::kRadioFlash, id::kRadioBoth};
   const int radioTexts[] = {3007, 3008, 3009};
   for (int i = 0; i < 3; ++i) {
-    auto* radio = Add(radioIds[i], new QRadioButton(Text(radioTexts[i])), 8 + 48 * i, 318, 46, 10);
+    auto* radio = Add(radioIds[i], new QRadioButton(Tr(radioTexts[i])), 8 + 48 * i, 318, 46, 10);
     radio->setEnabled(false);
     radios->addButton(radio, i);
   }
@@ -156,7 +195,7 @@ void MainWindow::BuildControls() {
   auto* total = Add(id::kTotalCount, new QLineEdit, 203, 300, 60, 14);
   total->setValidator(new QIntValidator(total));
   Add(id::kExtraOptions, new QCheckBox, 160, 318, 100, 10);
-  Add(id::kFlashIdReport, button(), 353, 300, 14, 13)->setText(Text(3006));
+  Add(id::kFlashIdReport, button(), 353, 300, 14, 13)->setText(Tr(3006));
   Add(id::kImageGroup, new QGroupBox, 7, 334, 180, 112);
   Add(id::kDriveLabel, label(), 14, 348, 30, 8);
   Add(id::kDriveBox, new QComboBox, 46, 346, 132, 60)->setFixedHeight(du.Y(13));
@@ -169,16 +208,14 @@ void MainWindow::BuildControls() {
   const int vidPidIds[2][2] = {{id::kVid1, id::kPid1}, {id::kVid2, id::kPid2}};
   for (int setup = 0; setup < 2; ++setup) {
     const int top = 346 + setup * 46;
-    Add(0, new QGroupBox(Text(3010 + setup)), 202, top, 158, 40);
-    Add(0, label(), 208, top + 18, 34, 8)->setText(Text(3012));
+    Add(0, new QGroupBox(Tr(3010 + setup)), 202, top, 158, 40);
+    Add(0, label(), 208, top + 18, 34, 8)->setText(Tr(3012));
     Add(vidPidIds[setup][0], new QLineEdit, 244, top + 16, 36, 12);
-    Add(0, label(), 284, top + 18, 34, 8)->setText(Text(3013));
+    Add(0, label(), 284, top + 18, 34, 8)->setText(Tr(3013));
     Add(vidPidIds[setup][1], new QLineEdit, 320, top + 16, 36, 12);
   }
-  for (QObject* child : page_->children()) {
-    auto* widget = qobject_cast<QWidget*>(child);
-    if (widget != nullptr && widget->geometry().top() >= du.Y(298)) widget->setVisible(false);
-  }
+  for (QObject* child : extras_->children())
+    if (auto* widget = qobject_cast<QWidget*>(child)) widget->setVisible(false);
 
   // Handlers.
   auto onClick = [this](int controlId, void (MainWindow::*handler)()) {
@@ -201,15 +238,116 @@ void MainWindow::BuildControls() {
   onClick(id::kSd1Check, &MainWindow::OnCheckBoxClicked);
   onClick(id::kSd2Check, &MainWindow::OnCheckBoxClicked);
   onClick(id::kFlashCheck, &MainWindow::OnCheckBoxClicked);
-  connect(exitButton, &QPushButton::clicked, this, &QDialog::accept);
+  connect(ControlAs<QPushButton>(id::kExit), &QPushButton::clicked, this, &QDialog::accept);
   connect(total, &QLineEdit::textChanged, this, [this] { Pull(); });
   connect(ControlAs<QComboBox>(id::kDriveBox), qOverload<int>(&QComboBox::activated), this,
           [this](int index) { station_.SelectMasterImageDrive(index); });
+  connect(batchSignal_, &QCheckBox::clicked, this, [this] { SaveChoices(); });
+  // Enter and Space press START from anywhere in the window, except in an
+  // edit the operator types into. (Exit stays the default button for
+  // Escape's sake only: a stray Enter must not close the station.)
+  for (const Qt::Key key : {Qt::Key_Space, Qt::Key_Return, Qt::Key_Enter}) {
+    auto* shortcut = new QShortcut(key, this);
+    shortcut->setContext(Qt::WindowShortcut);
+    connect(shortcut, &QShortcut::activated, this, &MainWindow::OnStartKey);
+  }
+
+  // The default size shows every column of the status list, Result included.
+  resize(std::max(du.X(kResourceWidth), statusList_->PreferredWidth() + 2 * du.X(7)),
+         du.Y(kResourceHeight) + menuBar_->sizeHint().height());
+}
+
+// Near START: the batch's state in large type, this run's counts and the
+// day's yield, the signal switch; then START and Exit at their resource sizes.
+QWidget* MainWindow::BuildBatchBar() {
+  const DialogUnits du(font());
+  auto* bar = new QWidget(this);
+  bar->setObjectName(QStringLiteral("batchBar"));
+  auto* row = new QHBoxLayout(bar);
+  row->setContentsMargins(du.X(7), du.Y(4), du.X(7), du.Y(4));
+  row->setSpacing(du.X(6));
+
+  auto* batch = new QVBoxLayout;
+  batch->setSpacing(du.Y(2));
+  batchState_ = new QLabel(bar);
+  batchState_->setObjectName(QStringLiteral("batchState"));
+  QFont big = font();
+  big.setPointSizeF(font().pointSizeF() * 1.6);
+  big.setBold(true);
+  batchState_->setFont(big);
+  batchState_->setAlignment(Qt::AlignCenter);
+  // The same height with or without a text, so nothing moves when it changes.
+  batchState_->setFixedHeight(QFontMetrics(big).height() + du.Y(4));
+  batch->addWidget(batchState_);
+  auto* line = new QHBoxLayout;
+  runSummary_ = new QLabel(bar);
+  runSummary_->setObjectName(QStringLiteral("runSummary"));
+  dayYield_ = new QLabel(bar);
+  dayYield_->setObjectName(QStringLiteral("dayYield"));
+  batchSignal_ = new QCheckBox(Tr(3065), bar);
+  batchSignal_->setObjectName(QStringLiteral("batchSignal"));
+  batchSignal_->setChecked(true);
+  line->addWidget(runSummary_);
+  line->addSpacing(du.X(12));
+  line->addWidget(dayYield_);
+  line->addStretch(1);
+  line->addWidget(batchSignal_);
+  batch->addLayout(line);
+  row->addLayout(batch, 1);
+
+  for (const auto& [controlId, width] : {std::pair{id::kStart, 56}, std::pair{id::kExit, 57}}) {
+    auto* button = new QPushButton(bar);
+    button->setObjectName(QStringLiteral("c%1").arg(controlId));
+    button->setFixedSize(du.X(width), du.Y(26));
+    controls_[controlId] = button;
+    row->addWidget(button, 0, Qt::AlignVCenter);
+  }
+  ControlAs<QPushButton>(id::kExit)->setDefault(true);
+  return bar;
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == page_ && event->type() == QEvent::Resize) LayOutTop();
+  return QDialog::eventFilter(watched, event);
+}
+
+void MainWindow::LayOutTop() {
+  const int extra = std::max(0, page_->width() - DialogUnits(font()).X(kResourceWidth));
+  const std::pair<int, bool> anchored[] = {
+      {id::kSd1Path, true},  {id::kSd2Path, true},   {id::kFlashPath, true},    {id::kSd1Open, false},
+      {id::kSd2Open, false}, {id::kFlashOpen, false}, {id::kReleaseNotes, false}};
+  for (const auto& [controlId, widens] : anchored) {
+    QRect r = baseGeometry_[controlId];
+    if (widens)
+      r.setWidth(r.width() + extra);
+    else
+      r.translate(extra, 0);
+    Control(controlId)->setGeometry(r);
+  }
+  // The package buttons keep their right edge at the window's and, where
+  // the room allows, grow to the left until their texts fit in the
+  // window's font (the resource's sizes clip "System sound").
+  for (int controlId : {id::kExport, id::kVoice, id::kSysconfig}) {
+    auto* button = ControlAs<QPushButton>(controlId);
+    const QRect base = baseGeometry_[controlId];
+    const int needed = QFontMetrics(font()).horizontalAdvance(QString(button->text()).remove(u'&')) + 8;
+    const int width = std::clamp(needed, base.width(), base.width() + extra);
+    button->setGeometry(base.right() + 1 + extra - width, base.y(), width, base.height());
+    if (width >= needed) button->setFont(font());
+  }
+}
+
+void MainWindow::OnStartKey() {
+  QWidget* focus = QApplication::focusWidget();
+  if (auto* edit = qobject_cast<QLineEdit*>(focus); edit != nullptr && !edit->isReadOnly()) return;
+  if (auto* box = qobject_cast<QComboBox*>(focus); box != nullptr && box->isEditable()) return;
+  auto* start = ControlAs<QPushButton>(id::kStart);
+  if (start->isEnabled()) start->click();
 }
 
 void MainWindow::SetText(int controlId, int stringId) {
   QWidget* w = Control(controlId);
-  const QString text = Text(stringId);
+  const QString text = Tr(stringId);
   if (auto* b = qobject_cast<QAbstractButton*>(w))
     b->setText(text);
   else if (auto* l = qobject_cast<QLabel*>(w))
@@ -224,10 +362,10 @@ void MainWindow::Initialise() {
   // Linux has no window system menu: the about entry lives in the Help menu
   // and in the window's context menu.
   if (StringText(101)[0] != '\0') {
-    aboutAction_ = new QAction(Text(101), this);
+    aboutAction_ = new QAction(Tr(101), this);
     aboutAction_->setObjectName(QStringLiteral("aboutAction"));
     connect(aboutAction_, &QAction::triggered, this, &MainWindow::ShowAbout);
-    QMenu* help = menuBar_->addMenu(Text(3014));
+    QMenu* help = menuBar_->addMenu(Tr(3014));
     help->addAction(aboutAction_);
   } else {
     menuBar_->hide();
@@ -235,6 +373,9 @@ void MainWindow::Initialise() {
   setWindowIcon(ProgramIcon());
   // Caption, catalogue, settings, the start-up scan and the refresh timer;
   // the package state starts cleared.
+  remembered_ = LoadRemembered(station_.stationDir());
+  board_.SetDay(remembered_.day);
+  batchSignal_->setChecked(remembered_.batchSignal);
   station_.SetChangeListener([this] { SyncFromStation(); });
   station_.Initialise();
 
@@ -263,8 +404,53 @@ void MainWindow::Initialise() {
   totalCountShown = station_.settings().totalCountShown;
   Push();
   ControlAs<QLineEdit>(id::kStartSerial)->setText(QString::fromStdString(station_.settings().StartSerial));
+  initialised_ = true;
+  RestoreChoices();
   SyncFromStation();
   Control(id::kSd1Path)->setFocus();
+}
+
+// The files and check boxes of the last session, shown again; the package
+// is imported again (its sections may have been replaced meanwhile). Only
+// START burns.
+void MainWindow::RestoreChoices() {
+  sd1Enabled = remembered_.sd1Enabled;
+  sd2Enabled = remembered_.sd2Enabled;
+  flashEnabled = remembered_.flashEnabled;
+  Push();
+  engine_.checkBoxes = RunSettings{sd1Enabled, sd2Enabled, flashEnabled};
+  engine_.OnCheckBoxesChanged();
+  const RestorePlan plan = ardentix::RestoreChoices(remembered_, station_.files());
+  if (!plan.packageToImport.empty()) ImportPackageFrom(plan.packageToImport);
+  if (!plan.gone.empty()) {
+    std::string text = Tr(3066).toStdString();
+    for (const std::filesystem::path& gone : plan.gone) text += "\n" + gone.string();
+    // Over the window, once it shows.
+    QTimer::singleShot(0, this, [this, text] { station_.messages().ShowMessage(text, text::kProgramCaption); });
+  }
+}
+
+void MainWindow::SaveChoices() {
+  if (!initialised_) return;
+  RememberedChoices now = remembered_;
+  const BurnFileSet& files = station_.files();
+  now.sd1Image = files.sd1ImagePath;
+  now.sd2Image = files.sd2ImagePath;
+  now.flashPackage = importedPackage_;
+  now.sd1Enabled = sd1Enabled;
+  now.sd2Enabled = sd2Enabled;
+  now.flashEnabled = flashEnabled;
+  now.batchSignal = batchSignal_->isChecked();
+  now.day = board_.day();
+  if (now == remembered_) return;
+  std::string error;
+  if (SaveRemembered(station_.stationDir(), now, &error)) {
+    remembered_ = now;
+  } else if (!saveFailureShown_) {
+    // Once: the burn itself is not affected.
+    saveFailureShown_ = true;
+    Message(error);
+  }
 }
 
 // The resource's sizes were made for Tahoma; a text that does not fit a
@@ -305,8 +491,8 @@ void MainWindow::EnableTraining() {
   if (training_ != nullptr) return;
   training_ = new TrainingPanel(this);
   training_->setFixedWidth(DialogUnits(font()).X(120));
-  training_->setFixedHeight(page_->height());
-  body_->addWidget(training_, 0, Qt::AlignTop);
+  body_->addWidget(training_);
+  resize(width() + training_->width(), height());
 }
 
 void MainWindow::Push() {
@@ -349,6 +535,7 @@ void MainWindow::OnCheckBoxClicked() {
   Pull();
   engine_.OnCheckBoxesChanged();
   SyncFromStation();
+  SaveChoices();
 }
 
 void MainWindow::ShowPath(int controlId, const std::filesystem::path& path, std::filesystem::path& shown) {
@@ -367,7 +554,7 @@ void MainWindow::SyncFromStation() {
   Control(id::kSd2Open)->setEnabled(c.sd2OpenEnabled);
   Control(id::kFlashOpen)->setEnabled(c.flashOpenEnabled);
   Control(id::kStart)->setEnabled(c.startEnabled);
-  ControlAs<QPushButton>(id::kStart)->setText(QString::fromStdString(c.startCaption));
+  ControlAs<QPushButton>(id::kStart)->setText(TrText(c.startCaption));
   for (int control : {id::kExport, id::kVoice, id::kSysconfig})
     Control(control)->setEnabled(station_.packageButtonsEnabled());
 
@@ -385,7 +572,38 @@ void MainWindow::SyncFromStation() {
     for (const std::string& entry : shownDrives_) box->addItem(QString::fromStdString(entry));
   }
   ControlAs<QComboBox>(id::kDriveBox)->setCurrentIndex(station_.masterImageSelection());
+  UpdateBatch();
   Q_EMIT synced();
+}
+
+void MainWindow::UpdateBatch() {
+  std::vector<RunDevice> run;
+  for (const DeviceReport& r : engine_.Reports()) run.push_back({r.letter, r.outcome});
+  std::vector<char> listed;
+  const DeviceSlotTable& slots = station_.slots();
+  for (int i = 0; i < slots.GetDeviceCount(); ++i) listed.push_back(slots.GetListedLetter(i));
+  board_.Observe(engine_.Running(), run, listed);
+  // Counting starts once the settings have given the counters their values.
+  if (initialised_ && board_.ObserveCounters(station_.PassCount.load(), station_.FailCount.load(), today_()))
+    SaveChoices();
+
+  const QString state = TrText(BatchStateText(board_));
+  if (batchState_->text() != state) batchState_->setText(state);
+  QString style;
+  if (board_.state() == BatchState::Running)
+    style = QStringLiteral("background:#1f5fa8; color:white; border-radius:3px;");
+  else if (board_.state() == BatchState::Finished)
+    style = board_.failed() == 0 ? QStringLiteral("background:#2e7d32; color:white; border-radius:3px;")
+                                 : QStringLiteral("background:#c62828; color:white; border-radius:3px;");
+  if (batchState_->styleSheet() != style) batchState_->setStyleSheet(style);
+  runSummary_->setText(TrFormat(3060, {std::to_string(board_.passed()), std::to_string(board_.failed()),
+                                       std::to_string(board_.running())}));
+  const DayTally& day = board_.day();
+  const std::string yield = YieldText(day);
+  dayYield_->setText(yield.empty() ? Tr(3062)
+                                   : TrFormat(3061, {yield, std::to_string(day.passed),
+                                                     std::to_string(int64_t(day.passed) + day.failed)}));
+  if (board_.TakeFinishedSignal() && batchSignal_->isChecked() && beep_) beep_();
 }
 
 void MainWindow::Message(const std::string& text) { station_.messages().ShowMessage(text, text::kProgramCaption); }
@@ -395,25 +613,33 @@ void MainWindow::Message(const std::string& text) { station_.messages().ShowMess
 void MainWindow::ChooseSd1Image() {
   if (const auto chosen = chooser_->Open(this, kSdImageDialog)) ardentix::ChooseSd1Image(station_.files(), *chosen);
   SyncFromStation();
+  SaveChoices();
 }
 
 void MainWindow::ChooseSd2Image() {
   if (const auto chosen = chooser_->Open(this, kSdImageDialog)) ardentix::ChooseSd2Image(station_.files(), *chosen);
   SyncFromStation();
+  SaveChoices();
 }
 
 void MainWindow::ImportPackage() {
-  const auto chosen = chooser_->Open(this, kPackageOpenDialog);
-  if (!chosen) return;
+  if (const auto chosen = chooser_->Open(this, kPackageOpenDialog)) ImportPackageFrom(*chosen);
+}
+
+void MainWindow::ImportPackageFrom(const std::filesystem::path& path) {
+  if (FileJobRunning()) return;
   // The chosen path shows at once and the package buttons go off until the
   // package has passed its check.
   station_.files().packageLoaded = false;
-  station_.files().flashPackagePath = *chosen;
+  station_.files().flashPackagePath = path;
   SyncFromStation();
-  RunFileJob(kImportNoticeText, [this, path = *chosen](BurnFileSet& files) -> std::function<void()> {
+  RunFileJob(kImportNoticeText, [this, path](BurnFileSet& files) -> std::function<void()> {
     const ImportResult result = ImportBurnPackage(files, path);
-    return [this, result] {
+    return [this, result, path] {
       if (!result.caption.empty()) station_.SetCaption(result.caption);
+      // Only a package that passed its check is offered again next time.
+      importedPackage_ = result.ok ? path : std::filesystem::path();
+      SaveChoices();
       SyncFromStation();
       if (!result.message.empty()) Message(result.message);
     };
@@ -525,8 +751,8 @@ void MainWindow::contextMenuEvent(QContextMenuEvent* event) {
 
 void MainWindow::ToggleExtraOptions() {
   Pull();
-  const QSize client = page_->size();
-  page_->setFixedSize(client.width() + 6, client.height() + (showExtraOptions != 0 ? 240 : -188));
+  const QSize client = size();
+  resize(client.width() + 6, client.height() + (showExtraOptions != 0 ? 240 : -188));
 }
 
 void MainWindow::OpenSpiList() {
@@ -571,13 +797,13 @@ void MainWindow::GenerateImage() {
   }
   Control(id::kGenerate)->setEnabled(true);
   SyncFromStation();
+  SaveChoices();
 }
 
 MasterImageResult MainWindow::CreateImageBeside(const MasterImageJob& job) {
-  QProgressDialog progress(QString::fromUtf8(StringText(1039)), QString::fromUtf8(StringText(3019)), 0, kProgressSteps,
-                           this);
+  QProgressDialog progress(Tr(1039), Tr(3019), 0, kProgressSteps, this);
   progress.setObjectName(QStringLiteral("MasterImageProgress"));
-  progress.setWindowTitle(QString::fromUtf8(text::kMasterImageCaption));
+  progress.setWindowTitle(TrText(text::kMasterImageCaption));
   progress.setWindowModality(Qt::ApplicationModal);
   progress.setMinimumDuration(0);
   progress.setAutoClose(false);

@@ -14,10 +14,14 @@
 #include <thread>
 
 #include "burn/burn_engine.h"
+#include "station/batch_board.h"
+#include "station/remembered.h"
 #include "station/station.h"
 #include "masterimage/master_image.h"
 #include "ui/file_dialogs.h"
 
+class QCheckBox;
+class QLabel;
 class QMenuBar;
 class QHBoxLayout;
 
@@ -75,6 +79,14 @@ class MainWindow final : public QDialog {
   StatusList* statusList() const { return statusList_; }
   TrainingPanel* trainingPanel() const { return training_; }
   QMenuBar* menuBar() const { return menuBar_; }
+  // The batch near START: this run, the day's yield, the finished state.
+  const BatchBoard& batchBoard() const { return board_; }
+  QLabel* batchStateLabel() const { return batchState_; }
+  QCheckBox* batchSignalBox() const { return batchSignal_; }
+  // The batch-end signal (the system's beep) and today's date ("YYYY-MM-DD"),
+  // replaceable for tests.
+  void SetBeep(std::function<void()> beep) { beep_ = std::move(beep); }
+  void SetToday(std::function<std::string()> today) { today_ = std::move(today); }
   bool FileJobRunning() const { return fileJob_.joinable(); }
   const WaitNotice* waitNotice() const { return notice_.get(); }
 
@@ -82,6 +94,7 @@ class MainWindow final : public QDialog {
   void ChooseSd1Image();
   void ChooseSd2Image();
   void ImportPackage();
+  void ImportPackageFrom(const std::filesystem::path& path);
   void ExportPackage();
   void ReplaceVoice();
   void ReplaceSysconfig();
@@ -93,6 +106,8 @@ class MainWindow final : public QDialog {
   void FormatCard();
   void GenerateImage();
   void ToggleExtraOptions();
+  // Enter or Space: START, unless the operator is typing into an edit.
+  void OnStartKey();
 
   // Renders the station's state: rows, counters, captions, enabling.
   void SyncFromStation();
@@ -119,7 +134,15 @@ class MainWindow final : public QDialog {
   static constexpr int kProgressSteps = 1000;
 
   void BuildControls();
+  QWidget* BuildBatchBar();
   void FitTexts();
+  // The top controls follow the window's width: the path edits widen, the
+  // buttons at the right edge move with it.
+  void LayOutTop();
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void UpdateBatch();
+  void RestoreChoices();
+  void SaveChoices();
   template <class T>
   T* Add(int controlId, T* widget, int x, int y, int width, int height);
   void SetText(int controlId, int stringId);
@@ -131,12 +154,25 @@ class MainWindow final : public QDialog {
   BurnEngine& engine_;
   std::unique_ptr<FileChooser> chooser_;
   std::map<int, QWidget*> controls_;
-  QWidget* page_ = nullptr;
+  QWidget* page_ = nullptr;    // the controls above the status list
+  QWidget* extras_ = nullptr;  // the hidden controls
+  std::map<int, QRect> baseGeometry_;
   QHBoxLayout* body_ = nullptr;
   QMenuBar* menuBar_ = nullptr;
   StatusList* statusList_ = nullptr;
   TrainingPanel* training_ = nullptr;
   QAction* aboutAction_ = nullptr;
+  QLabel* batchState_ = nullptr;
+  QLabel* runSummary_ = nullptr;
+  QLabel* dayYield_ = nullptr;
+  QCheckBox* batchSignal_ = nullptr;
+  BatchBoard board_;
+  RememberedChoices remembered_;
+  std::filesystem::path importedPackage_;  // the last package imported successfully
+  bool initialised_ = false;
+  bool saveFailureShown_ = false;
+  std::function<void()> beep_;
+  std::function<std::string()> today_;
   std::unique_ptr<WaitNotice> notice_;
   std::thread fileJob_;
   bool closing_ = false;

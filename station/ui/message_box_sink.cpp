@@ -2,6 +2,9 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QPushButton>
+
+#include "ui/translate.h"
 
 namespace ardentix::ui {
 
@@ -12,15 +15,18 @@ QWidget* MessageBoxSink::Owner() const {
 }
 
 void MessageBoxSink::ShowMessage(const std::string& text, const std::string& caption) {
-  QMessageBox box(QMessageBox::NoIcon, QString::fromStdString(caption), QString::fromStdString(text), QMessageBox::Ok,
+  QMessageBox box(QMessageBox::NoIcon, TrText(caption), TrText(text), QMessageBox::Ok,
                   Owner());
+  box.button(QMessageBox::Ok)->setText(Tr(3018));
   box.exec();
 }
 
 bool MessageBoxSink::AskOkCancel(const std::string& text, const std::string& caption) {
-  QMessageBox box(QMessageBox::NoIcon, QString::fromStdString(caption), QString::fromStdString(text),
+  QMessageBox box(QMessageBox::NoIcon, TrText(caption), TrText(text),
                   QMessageBox::Ok | QMessageBox::Cancel, Owner());
   box.setDefaultButton(QMessageBox::Ok);
+  box.button(QMessageBox::Ok)->setText(Tr(3018));
+  box.button(QMessageBox::Cancel)->setText(Tr(3019));
   return box.exec() == QMessageBox::Ok;
 }
 

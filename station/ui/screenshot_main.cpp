@@ -1,8 +1,8 @@
 // ardentix-screenshot: renders the window for the documentation. Four
-// simulated devices with realistic timing are burned with sample files; the
-// main window is grabbed while the rows are mid-progress, then the catalogue
-// dialog with a picked cell.
-//   ardentix-screenshot --station-dir DIR --out DIR
+// simulated devices with realistic timing are burned with sample files, one
+// of them with a flash that fails; the main window is grabbed when the batch
+// has finished, then the catalogue dialog with a picked cell.
+//   ardentix-screenshot --station-dir DIR --out DIR [--locale zh_CN]
 #include <QApplication>
 #include <QCheckBox>
 #include <QElapsedTimer>
@@ -23,6 +23,7 @@
 #include "ui/spi_list_dialog.h"
 #include "ui/station_session.h"
 #include "ui/status_list.h"
+#include "ui/translate.h"
 
 namespace {
 
@@ -84,12 +85,14 @@ int main(int argc, char** argv) {
     const std::string a = argv[i];
     if (a == "--out" && i + 1 < argc)
       out = argv[++i];
+    else if (a == "--locale" && i + 1 < argc)
+      InstallTranslation(QLocale(QString::fromLocal8Bit(argv[++i])));
     else
       rest.push_back(a);
   }
   std::string problem;
   if (!ParseStartOptions(rest, options, problem) || options.stationDir.empty()) {
-    std::cerr << "usage: ardentix-screenshot --station-dir DIR [--out DIR]\n";
+    std::cerr << "usage: ardentix-screenshot --station-dir DIR [--out DIR] [--locale NAME]\n";
     return 2;
   }
   char error[512] = {};
@@ -119,34 +122,23 @@ int main(int argc, char** argv) {
   window.show();
   if (!QTest::qWaitForWindowExposed(&window)) return 1;
 
-  // The operator's steps: SD1 box, image, package, START.
+  // The operator's steps: SD1 box, image, package, START; G's flash write fails.
   window.ControlAs<QCheckBox>(id::kSd1Check)->click();
   files->next = image;
   window.ControlAs<QPushButton>(id::kSd1Open)->click();
   files->next = package;
   window.ControlAs<QPushButton>(id::kFlashOpen)->click();
   if (!WaitUntil([&] { return !window.FileJobRunning(); }, 20000)) return 1;
+  if (!QMR_SimAddFault('G', R"({"on":"flash-write","after":2,"action":"fail"})", error, sizeof error)) {
+    std::cerr << "ardentix-screenshot: " << error << "\n";
+    return 1;
+  }
+  window.SetBeep([] {});
   window.ControlAs<QPushButton>(id::kStart)->click();
-
-  // Mid-run: at least three devices moving, in more than one stage if the
-  // timing allows.
-  StatusList* list = window.statusList();
-  auto midRun = [&](bool stagesDiffer) {
-    int moving = 0;
-    QSet<QString> stages;
-    for (int r = 0; r < list->topLevelItemCount(); ++r) {
-      if (list->Progress(r) <= 0 || list->Progress(r) >= 100) continue;
-      ++moving;
-      stages.insert(list->Text(r, 2).section(u'(', 0, 0));
-    }
-    return moving >= 3 && (!stagesDiffer || stages.size() >= 2);
-  };
-  if (!WaitUntil([&] { return midRun(true); }, 20000)) WaitUntil([&] { return midRun(false); }, 20000);
-  QTest::qWait(50);
+  if (!WaitUntil([&] { return window.batchBoard().state() == BatchState::Finished; }, 120000)) return 1;
+  QTest::qWait(400);  // one more refresh of the rows
   bool ok = Save(window, out / "main-window.png");
 
-  // The catalogue cannot be opened while the burn runs.
-  if (!WaitUntil([&] { return !session.engine().Running(); }, 120000)) return 1;
   SpiListDialog dialog(session.station(), &window);
   dialog.show();
   if (!QTest::qWaitForWindowExposed(&dialog)) return 1;

@@ -1,11 +1,16 @@
 #include "ui/spi_list_dialog.h"
 
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QPushButton>
+#include <QStyle>
+#include <QVBoxLayout>
+#include <algorithm>
 
 #include "catalogue/flash_id_report.h"
 #include "station/station.h"
 #include "core/strings.h"
+#include "ui/translate.h"
 #include "ui/dialog_units.h"
 #include "ui/editable_list_ctrl.h"
 #include "ui/run_beside.h"
@@ -13,7 +18,6 @@
 namespace ardentix::ui {
 namespace {
 
-QString Text(int stringId) { return QString::fromUtf8(StringText(stringId)); }
 
 // Column headings, in display order.
 constexpr int kHeadingIds[kCatalogueColumnCount] = {3020, 3021, 3022, 3023, 3024, 3025};
@@ -25,36 +29,52 @@ SpiListDialog::SpiListDialog(Station& station, QWidget* parent)
   setObjectName(QStringLiteral("SpiListDialog"));
   setFont(DialogFont());
   setWindowFlag(Qt::WindowContextHelpButtonHint, false);
-  setWindowTitle(Text(1042));
+  setWindowTitle(Tr(1042));
   const DialogUnits du(font());
-  setFixedSize(du.X(359), du.Y(178));
+  // Resizable: the table takes the room, the buttons stay below it, and the
+  // first size shows all six columns at their resource widths.
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(du.X(15), du.Y(14), du.X(15), du.Y(7));
+  layout->setSpacing(du.Y(4));
 
   list_ = new EditableListCtrl(this);
   list_->setObjectName(QStringLiteral("c1045"));
-  list_->setGeometry(du.Rect(15, 14, 329, 139));
+  layout->addWidget(list_, 1);
   list_->setColumnCount(kCatalogueColumnCount);
   const auto& columns = CatalogueColumns();
   for (int c = 0; c < kCatalogueColumnCount; ++c) {
-    auto* heading = new QTableWidgetItem(Text(kHeadingIds[c]));
+    auto* heading = new QTableWidgetItem(Tr(kHeadingIds[c]));
     heading->setTextAlignment((columns[size_t(c)].centred ? Qt::AlignHCenter : Qt::AlignLeft) | Qt::AlignVCenter);
     list_->setHorizontalHeaderItem(c, heading);
     list_->setColumnWidth(c, columns[size_t(c)].widthPixels);
   }
-  list_->horizontalHeader()->setStretchLastSection(false);
+  // Extra width goes to the remark.
+  list_->horizontalHeader()->setStretchLastSection(true);
   list_->verticalHeader()->setDefaultSectionSize(list_->fontMetrics().height() + 6);
+  int columnsWidth = 0;
+  for (const auto& column : columns) columnsWidth += column.widthPixels;
+  const int tableWidth = columnsWidth + 2 * list_->frameWidth() +
+                         list_->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, list_) +
+                         (list_->verticalHeader()->isVisible() ? list_->verticalHeader()->sizeHint().width() : 0);
+  list_->setMinimumWidth(tableWidth);
 
   struct Button {
-    int controlId, stringId, x;
+    int controlId, stringId;
     void (SpiListDialog::*handler)();
   };
-  const Button buttons[] = {{1047, 3026, 18, &SpiListDialog::AddRow},
-                            {1048, 3027, 92, &SpiListDialog::DeleteRow},
-                            {1, 117, 169, nullptr},
-                            {1049, 3028, 245, &SpiListDialog::AutoAddRows}};
+  const Button buttons[] = {{1047, 3026, &SpiListDialog::AddRow},
+                            {1048, 3027, &SpiListDialog::DeleteRow},
+                            {1, 117, nullptr},
+                            {1049, 3028, &SpiListDialog::AutoAddRows}};
+  auto* row = new QHBoxLayout;
+  layout->addLayout(row);
+  row->addSpacing(du.X(3));
   for (const Button& b : buttons) {
-    auto* button = new QPushButton(Text(b.stringId), this);
+    auto* button = new QPushButton(Tr(b.stringId), this);
     button->setObjectName(QStringLiteral("c%1").arg(b.controlId));
-    button->setGeometry(du.Rect(b.x, 157, 50, 14));
+    button->setFixedSize(du.X(50), du.Y(14));
+    if (row->count() > 1) row->addStretch(1);
+    row->addWidget(button);
     button->setAutoDefault(false);
     if (b.handler == nullptr) {
       button->setDefault(true);
@@ -63,7 +83,9 @@ SpiListDialog::SpiListDialog(Station& station, QWidget* parent)
       connect(button, &QPushButton::clicked, this, [this, h = b.handler] { (this->*h)(); });
     }
   }
+  row->addSpacing(du.X(49));
   connect(list_, &EditableListCtrl::cellEdited, this, &SpiListDialog::OnCellEdited);
+  resize(std::max(du.X(359), tableWidth + du.X(30)), du.Y(178));
 
   model_.Open();
   FillRows();

@@ -8,11 +8,11 @@
 
 #include "QMR52916LIB_ext.h"
 #include "core/strings.h"
+#include "ui/translate.h"
 
 namespace ardentix::ui {
 namespace {
 
-QString Text(int id) { return QString::fromUtf8(StringText(id)); }
 
 constexpr int kPollMs = 500;
 
@@ -63,10 +63,10 @@ void SimulatorControls::AddFault(char letter, int faultIndex) {
     Q_EMIT faultAdded(false, QString::fromUtf8(error));
     return;
   }
-  Q_EMIT faultAdded(true, QStringLiteral("%1: %2").arg(QChar(letter)).arg(Text(fault.nameStringId)));
+  Q_EMIT faultAdded(true, QStringLiteral("%1: %2").arg(QChar(letter)).arg(Tr(fault.nameStringId)));
 }
 
-TrainingPanel::TrainingPanel(QWidget* parent) : QGroupBox(Text(3040), parent), controls_(new SimulatorControls) {
+TrainingPanel::TrainingPanel(QWidget* parent) : QGroupBox(Tr(3040), parent), controls_(new SimulatorControls) {
   setObjectName(QStringLiteral("TrainingPanel"));
   auto* layout = new QVBoxLayout(this);
   devices_ = new QListWidget(this);
@@ -74,16 +74,16 @@ TrainingPanel::TrainingPanel(QWidget* parent) : QGroupBox(Text(3040), parent), c
   devices_->setSelectionMode(QAbstractItemView::SingleSelection);
   layout->addWidget(devices_, 1);
   auto* buttons = new QHBoxLayout;
-  auto* plug = new QPushButton(Text(3041), this);
-  auto* unplug = new QPushButton(Text(3042), this);
+  auto* plug = new QPushButton(Tr(3041), this);
+  auto* unplug = new QPushButton(Tr(3042), this);
   buttons->addWidget(plug);
   buttons->addWidget(unplug);
   layout->addLayout(buttons);
-  layout->addWidget(new QLabel(Text(3043), this));
+  layout->addWidget(new QLabel(Tr(3043), this));
   faults_ = new QComboBox(this);
-  for (const TrainingFault& f : TrainingFaults()) faults_->addItem(Text(f.nameStringId));
+  for (const TrainingFault& f : TrainingFaults()) faults_->addItem(Tr(f.nameStringId));
   layout->addWidget(faults_);
-  auto* addFault = new QPushButton(Text(3044), this);
+  auto* addFault = new QPushButton(Tr(3044), this);
   addFault->setObjectName(QStringLiteral("addFault"));
   layout->addWidget(addFault);
   note_ = new QLabel(this);
@@ -123,7 +123,7 @@ void TrainingPanel::ShowDevices(const QString& state) {
   devices_->clear();
   for (qsizetype i = 0; i + 1 < state.size(); i += 2) {
     auto* item =
-        new QListWidgetItem(QStringLiteral("%1:  %2").arg(state[i]).arg(Text(state[i + 1] == u'+' ? 3045 : 3046)));
+        new QListWidgetItem(QStringLiteral("%1:  %2").arg(state[i]).arg(Tr(state[i + 1] == u'+' ? 3045 : 3046)));
     item->setData(Qt::UserRole, state[i]);
     devices_->addItem(item);
   }

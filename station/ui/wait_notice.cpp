@@ -7,11 +7,13 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
+#include "ui/translate.h"
+
 namespace ardentix::ui {
 
 WaitNotice::WaitNotice(QWidget* owner, std::string_view text)
     : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
-  const QString notice = QString::fromUtf8(text.data(), qsizetype(text.size()));
+  const QString notice = TrText(text);
   setObjectName(QStringLiteral("WaitNotice"));
   setWindowTitle(notice);
   setWindowModality(Qt::ApplicationModal);

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "core/files.h"
 #include "core/temp_dir.h"
@@ -87,6 +88,78 @@ TEST(ResolveStationDir, DefaultsToTheProgramsFolder) {
   EXPECT_EQ(c.dir, fs::read_symlink("/proc/self/exe").parent_path());
   EXPECT_EQ(c.notice, "");
   EXPECT_EQ(c.error, "");
+}
+
+// An installed program: <prefix>/bin beside <prefix>/share/ardentix with the
+// starter catalogue.
+class InstalledStationDir : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directories(bin_);
+    fs::create_directories(tmp_ / "prefix" / "share" / "ardentix");
+    ASSERT_TRUE(WriteFileAtomically(tmp_ / "prefix" / "share" / "ardentix" / "SpiList.ini", kStarter));
+  }
+  std::vector<fs::path> BinEntries() const {
+    std::vector<fs::path> entries;
+    for (const auto& e : fs::directory_iterator(bin_)) entries.push_back(e.path());
+    return entries;
+  }
+  static constexpr const char* kStarter = "Spi Count = 1 \r\n1\tW25Q128\t001840EF\t16384\texample\t80\r\n";
+  test::TempDir tmp_;
+  fs::path bin_ = tmp_ / "prefix" / "bin";
+  ScopedEnv noStationEnv_{"ARDENTIX_STATION_DIR", std::nullopt};
+};
+
+TEST_F(InstalledStationDir, UsesTheUsersDataFolderSeededOnceAndNothingBesideTheProgram) {
+  ScopedEnv xdg("XDG_DATA_HOME", (tmp_ / "xdg").string());
+  ASSERT_EQ(InstalledDataDir(bin_), tmp_ / "prefix" / "share" / "ardentix");
+  // The program folder is writable here (as /usr/bin is for root): still not used.
+  const StationDirChoice first = ResolveStationDirFor("", bin_);
+  EXPECT_EQ(first.error, "");
+  EXPECT_EQ(first.dir, tmp_ / "xdg" / "ardentix");
+  EXPECT_EQ(ReadWholeFile(first.dir / "SpiList.ini"), std::string(kStarter));
+  EXPECT_NE(first.notice.find(first.dir.string()), std::string::npos) << first.notice;
+  EXPECT_TRUE(BinEntries().empty());
+
+  // The operator's own catalogue stays; later starts say nothing.
+  ASSERT_TRUE(WriteFileAtomically(first.dir / "SpiList.ini", "Spi Count = 0 \r\n"));
+  const StationDirChoice again = ResolveStationDirFor("", bin_);
+  EXPECT_EQ(again.dir, first.dir);
+  EXPECT_EQ(again.notice, "");
+  EXPECT_EQ(ReadWholeFile(first.dir / "SpiList.ini"), std::string("Spi Count = 0 \r\n"));
+}
+
+TEST_F(InstalledStationDir, WithoutXdgDataHomeTheHomeFolderIsUsed) {
+  ScopedEnv xdg("XDG_DATA_HOME", "relative/is/ignored");
+  ScopedEnv home("HOME", (tmp_ / "home").string());
+  const StationDirChoice c = ResolveStationDirFor("", bin_);
+  EXPECT_EQ(c.dir, tmp_ / "home" / ".local" / "share" / "ardentix");
+  EXPECT_TRUE(fs::is_regular_file(c.dir / "SpiList.ini"));
+}
+
+TEST_F(InstalledStationDir, AChosenFolderIsSeededOnlyWhenItHasNoCatalogue) {
+  const StationDirChoice empty = ResolveStationDirFor((tmp_ / "line1").string(), bin_);
+  EXPECT_EQ(empty.dir, tmp_ / "line1");
+  EXPECT_EQ(ReadWholeFile(empty.dir / "SpiList.ini"), std::string(kStarter));
+  EXPECT_NE(empty.notice, "");
+
+  fs::create_directories(tmp_ / "line2");
+  ASSERT_TRUE(WriteFileAtomically(tmp_ / "line2" / "SpiList.ini", "own"));
+  const StationDirChoice own = ResolveStationDirFor((tmp_ / "line2").string(), bin_);
+  EXPECT_EQ(own.notice, "");
+  EXPECT_EQ(ReadWholeFile(tmp_ / "line2" / "SpiList.ini"), std::string("own"));
+}
+
+TEST_F(InstalledStationDir, ABuildTreeIsNotAnInstallation) {
+  const fs::path buildBin = tmp_ / "build" / "bin";
+  fs::create_directories(buildBin);
+  fs::create_directories(tmp_ / "build" / "share" / "ardentix");  // no catalogue there
+  EXPECT_EQ(InstalledDataDir(buildBin), fs::path());
+  EXPECT_EQ(InstalledDataDir(tmp_ / "prefix" / "share"), fs::path());  // not a bin folder
+  const StationDirChoice c = ResolveStationDirFor("", buildBin);
+  EXPECT_EQ(c.dir, buildBin);
+  EXPECT_EQ(c.notice, "");
+  EXPECT_FALSE(fs::exists(buildBin / "SpiList.ini"));
 }
 
 }  // namespace

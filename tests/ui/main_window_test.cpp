@@ -1,6 +1,7 @@
 // The main window driven as the operator drives it, on simulated devices.
 #include <QAction>
 #include <QCheckBox>
+#include <QHeaderView>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -15,6 +16,7 @@
 #include "burnfiles/texts.h"
 #include "core/settings.h"
 #include "core/strings.h"
+#include "station/remembered.h"
 #include "ui/status_list.h"
 #include "ui/training_panel.h"
 #include "ui/wait_notice.h"
@@ -113,11 +115,16 @@ class MainWindowTest : public QObject {
                    {"Drive(Lun)", 160, Qt::AlignHCenter},
                    {"Status", 280, Qt::AlignHCenter},
                    {"Result", 120, Qt::AlignHCenter}};
+    // At the default size every column, Result included, is in view at no
+    // less than the resource's width.
+    int right = 0;
     for (int c = 0; c < 4; ++c) {
       QCOMPARE(list->headerItem()->text(c), QString(columns[c].heading));
-      QCOMPARE(list->columnWidth(c), columns[c].width);
+      QVERIFY2(list->columnWidth(c) >= columns[c].width, qPrintable(QString::number(list->columnWidth(c))));
       QCOMPARE(Qt::Alignment(list->headerItem()->textAlignment(c)) & Qt::AlignHorizontal_Mask, columns[c].alignment);
+      right = std::max(right, list->header()->sectionViewportPosition(c) + list->columnWidth(c));
     }
+    QVERIFY2(right <= list->viewport()->width(), qPrintable(QString("%1 > %2").arg(right).arg(list->viewport()->width())));
     QCOMPARE(Row(0), QString("  1|E(0) :|The device is ready....|---"));
     // The first refresh rewrites the number without its padding.
     QTRY_COMPARE(Row(1), QString("2|F(0) :|The device is ready....|---"));
@@ -201,6 +208,161 @@ class MainWindowTest : public QObject {
     for (int controlId : {id::kStart, id::kSd1Open, id::kFlashOpen, id::kExport, id::kVoice, id::kSysconfig})
       QVERIFY2(W().Control(controlId)->isEnabled(), qPrintable(QString::number(controlId)));
     QVERIFY(s_->messages.shown.empty());
+  }
+
+  void aFinishedBatchReadsAtAGlance() {
+    StartWith("3");
+    Import(*MakeSamplePackage(kSmallPackage));
+    int beeps = 0;
+    W().SetBeep([&] { ++beeps; });
+    W().SetToday([] { return std::string("2024-05-06"); });
+    char error[128] = {};
+    QVERIFY(QMR_SimAddFault('F', R"({"on":"flash-write","after":2,"action":"fail"})", error, sizeof error));
+    QLabel* state = W().batchStateLabel();
+    auto* summary = W().findChild<QLabel*>("runSummary");
+    auto* yield = W().findChild<QLabel*>("dayYield");
+    QCOMPARE(state->text(), QString());
+    QCOMPARE(yield->text(), QString("Yield of the day: no device yet"));
+
+    Button(id::kStart)->click();
+    QCOMPARE(state->text(), QString::fromUtf8("burning\u2026"));
+    QCOMPARE(W().statusList()->Tone(0), RowTone::Neutral);
+    QTRY_VERIFY_WITH_TIMEOUT(!s_->engine().Running(), 20000);
+    QTRY_COMPARE(state->text(), QString("batch finished: swap the devices"));
+    QTRY_COMPARE(Row(1), QString("2|F(0) :|The device is ready....|Fail to download data FLASH."));
+    const RowTone tones[] = {RowTone::Passed, RowTone::Failed, RowTone::Passed};
+    for (int r = 0; r < 3; ++r) QCOMPARE(W().statusList()->Tone(r), tones[r]);
+    QCOMPARE(summary->text(), QString("This run: passed 2, failed 1, running 0"));
+    QCOMPARE(yield->text(), QString("Yield of the day: 66.7% (2 of 3)"));
+    QTest::qWait(700);  // refreshes go on: one signal per batch
+    QCOMPARE(beeps, 1);
+    QCOMPARE(LoadRemembered(s_->dir).day, (DayTally{"2024-05-06", 2, 1}));
+
+    // The devices are swapped: the state clears, the run's counts stay.
+    // (One at a time: a removal replaces the one before that was not yet checked.)
+    for (int left = 2; left >= 0; --left) {
+      QMR_SimUnplug(char('E' + left));
+      QTRY_COMPARE(W().statusList()->topLevelItemCount(), left);
+      QCOMPARE(state->text(), left > 0 ? QString("batch finished: swap the devices") : QString());
+    }
+    QCOMPARE(summary->text(), QString("This run: passed 2, failed 1, running 0"));
+
+    // With the signal off the next batch ends silently; the switch is remembered.
+    W().batchSignalBox()->click();
+    QVERIFY(!LoadRemembered(s_->dir).batchSignal);
+    QMR_SimPlug('E');
+    QTRY_COMPARE(W().statusList()->topLevelItemCount(), 1);
+    W().activateWindow();
+    QTRY_VERIFY(QApplication::focusWidget() != nullptr);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    QVERIFY(s_->engine().Running());
+    QTRY_VERIFY_WITH_TIMEOUT(!s_->engine().Running(), 20000);
+    QTRY_COMPARE(W().batchBoard().state(), BatchState::Finished);
+    QCOMPARE(W().statusList()->Tone(0), RowTone::Passed);
+    QCOMPARE(beeps, 1);
+    QCOMPARE(yield->text(), QString("Yield of the day: 75.0% (3 of 4)"));
+  }
+
+  void startFromTheKeyboard_data() {
+    QTest::addColumn<int>("focus");
+    QTest::addColumn<int>("key");
+    QTest::newRow("Space on a check box") << id::kFlashCheck << int(Qt::Key_Space);
+    QTest::newRow("Enter on Exit") << id::kExit << int(Qt::Key_Return);
+    QTest::newRow("Enter on a path") << id::kFlashPath << int(Qt::Key_Enter);
+    QTest::newRow("Space on the list") << id::kStatusList << int(Qt::Key_Space);
+  }
+  void startFromTheKeyboard() {
+    QFETCH(int, focus);
+    QFETCH(int, key);
+    StartWith("1");
+    Import(*MakeSamplePackage(kSmallPackage));
+    W().activateWindow();
+    W().Control(focus)->setFocus();
+    QTRY_COMPARE(QApplication::focusWidget(), W().Control(focus));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key(key));
+    QVERIFY(s_->engine().Running());
+    QVERIFY(W().isVisible());                       // Enter did not close the window
+    QVERIFY(Button(id::kFlashCheck)->isChecked());  // Space did not toggle the box
+    QTRY_VERIFY_WITH_TIMEOUT(!s_->engine().Running(), 20000);
+    QTRY_COMPARE(Row(0), QString("1|E(0) :|Download OK|Success!"));
+  }
+
+  void keysTypeIntoAnEdit() {
+    StartWith("1");
+    Import(*MakeSamplePackage(kSmallPackage));
+    // The only edits one types into are among the hidden controls.
+    W().findChild<QWidget*>("hiddenControls")->show();
+    auto* vid = W().ControlAs<QLineEdit>(id::kVid1);
+    vid->show();
+    W().activateWindow();
+    vid->setFocus();
+    vid->end(false);
+    QTRY_COMPARE(QApplication::focusWidget(), vid);
+    QTest::keyClick(vid, Qt::Key_Space);
+    QTest::keyClick(vid, Qt::Key_Return);
+    QCOMPARE(vid->text(), QString("7E21 "));
+    QVERIFY(!s_->engine().Running());
+    QVERIFY(W().isVisible());
+  }
+
+  void rememberedChoicesComeBackButNeverBurn() {
+    s_.reset();
+    s_ = std::make_unique<StationUnderTest>("2");
+    QVERIFY(s_->configured);
+    WriteText(s_->dir / "card.img", MakeSampleSdImage(70000));
+    WriteText(s_->dir / "sample.vlr", *MakeSamplePackage(kSmallPackage));
+    RememberedChoices last;
+    last.sd1Image = s_->dir / "card.img";
+    last.sd2Image = s_->dir / "gone.img";
+    last.flashPackage = s_->dir / "sample.vlr";
+    last.sd1Enabled = 1;
+    last.batchSignal = false;
+    QVERIFY(SaveRemembered(s_->dir, last));
+    s_->Start();
+    QTRY_VERIFY(!W().FileJobRunning());
+    QCOMPARE(EditText(id::kSd1Path), Q((s_->dir / "card.img").string()));
+    QCOMPARE(EditText(id::kSd2Path), QString());
+    QCOMPARE(EditText(id::kFlashPath), Q((s_->dir / "sample.vlr").string()));
+    QCOMPARE(W().windowTitle(), Q(MainWindowCaption(kSmallPackage.firmwareInfo)));
+    QVERIFY(Button(id::kSd1Check)->isChecked());
+    QVERIFY(Button(id::kSd1Open)->isEnabled());
+    QVERIFY(Button(id::kFlashCheck)->isChecked());
+    QVERIFY(!W().batchSignalBox()->isChecked());
+    QTRY_COMPARE(s_->messages.Texts(),
+                 QStringList{QString::fromUtf8(StringText(3066)) + "\n" + Q((s_->dir / "gone.img").string())});
+    QTest::qWait(400);
+    QVERIFY(!s_->engine().Running());
+    QCOMPARE(s_->station().PassCount.load(), 0);
+    QCOMPARE(Row(0), QString("1|E(0) :|The device is ready....|---"));
+
+    // What the operator changes is what the next start shows.
+    Button(id::kSd1Check)->click();
+    Button(id::kSd2Check)->click();
+    const RememberedChoices now = LoadRemembered(s_->dir);
+    QCOMPARE(now.sd1Enabled, 0);
+    QCOMPARE(now.sd2Enabled, 1);
+    QCOMPARE(now.sd1Image, s_->dir / "card.img");
+    QCOMPARE(now.flashPackage, s_->dir / "sample.vlr");
+    QVERIFY(!fs::exists(s_->dir / "RQ4820Ardentix.ini"));  // the line's settings file stays untouched
+  }
+
+  void theStatusListTakesTheRoom() {
+    StartWith("2");
+    StatusList* list = W().statusList();
+    auto* path = W().Control(id::kSd1Path);
+    auto* open = W().Control(id::kSd1Open);
+    const QSize listBefore = list->size();
+    const int pathWidth = path->width(), openLeft = open->x(), resultWidth = list->columnWidth(3);
+    W().resize(W().size() + QSize(200, 150));
+    QTRY_COMPARE(list->size(), listBefore + QSize(200, 150));
+    QCOMPARE(path->width(), pathWidth + 200);
+    QCOMPARE(open->x(), openLeft + 200);
+    QVERIFY(list->columnWidth(3) > resultWidth);
+    // Never narrower than the columns' resource widths.
+    W().resize(100, 100);
+    QTRY_VERIFY(W().width() >= W().minimumSizeHint().width());
+    for (int c = 0; c < 4; ++c) QVERIFY(list->columnWidth(c) >= StatusList::MinimumColumnWidth(c));
+    QVERIFY(list->header()->sectionViewportPosition(3) + list->columnWidth(3) <= list->viewport()->width());
   }
 
   void importRunsBesideTheWindowBehindItsNotice() {
@@ -358,13 +520,12 @@ class MainWindowTest : public QObject {
     QVERIFY(W().isVisible());
 
     // "Display external info!": pull, then resize by the fixed amounts.
-    QWidget* page = W().Control(id::kSd1Path)->parentWidget();
-    const QSize before = page->size();
+    const QSize before = W().size();
     W().ControlAs<QCheckBox>(id::kExtraOptions)->click();
     QCOMPARE(W().showExtraOptions, 1);
-    QCOMPARE(page->size(), before + QSize(6, 240));
+    QCOMPARE(W().size(), before + QSize(6, 240));
     W().ControlAs<QCheckBox>(id::kExtraOptions)->click();
-    QCOMPARE(page->size(), before + QSize(12, 52));
+    QCOMPARE(W().size(), before + QSize(12, 52));
 
     // Every change of the accumulated value pulls the bound fields.
     W().ControlAs<QLineEdit>(id::kTotalCount)->setText("7");
