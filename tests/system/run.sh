@@ -118,7 +118,7 @@ status=0
 timeout "$GUEST_TIMEOUT" qemu-system-x86_64 -accel tcg -m 1536 -smp 2 -display none -no-reboot -nic none \
   -monitor none -serial "file:$RUN/console.log" \
   -kernel "$kroot/boot/vmlinuz-$version" -initrd "$CACHE/initrd.gz" \
-  -append "console=ttyS0 loglevel=4 panic=-1 st.script=$ROOT/tests/system/guest.sh st.out=$RUN" \
+  -append "console=ttyS0 loglevel=4 panic=-1 st.script=${SYSTEM_TEST_GUEST:-$ROOT/tests/system/guest.sh} st.out=$RUN" \
   -virtfs "local,path=/,mount_tag=hostroot,readonly=on,security_model=none,id=hostroot,multidevs=remap" \
   -virtfs "local,path=$RUN,mount_tag=results,security_model=none,id=results" \
   -device virtio-serial-pci -chardev "socket,id=ctl,path=$SOCK/control.sock" \
