@@ -12,6 +12,7 @@ PACKAGES=(
   clang libclang-rt-14-dev
   xvfb xauth dosfstools util-linux
   fonts-dejavu-core fonts-dejavu-extra
+  qemu-system-x86 busybox-static kmod libusbredirparser-dev
 )
 
 missing=()
