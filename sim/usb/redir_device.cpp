@@ -312,6 +312,7 @@ void RedirDevice::OnBulk(void* priv, uint64_t id, usb_redir_bulk_packet_header* 
   if (data) usbredirparser_free_packet_data(self->parser_, data);
 }
 
+// The function has no interrupt endpoints.
 void RedirDevice::OnStartInterrupt(void* priv, uint64_t id, usb_redir_start_interrupt_receiving_header* h) {
   RedirDevice* self = Self(priv);
   usb_redir_interrupt_receiving_status_header status{};
@@ -321,7 +322,11 @@ void RedirDevice::OnStartInterrupt(void* priv, uint64_t id, usb_redir_start_inte
 }
 
 void RedirDevice::OnStopInterrupt(void* priv, uint64_t id, usb_redir_stop_interrupt_receiving_header* h) {
-  OnStartInterrupt(priv, id, reinterpret_cast<usb_redir_start_interrupt_receiving_header*>(h));
+  RedirDevice* self = Self(priv);
+  usb_redir_interrupt_receiving_status_header status{};
+  status.status = usb_redir_inval;
+  status.endpoint = h->endpoint;
+  usbredirparser_send_interrupt_receiving_status(self->parser_, id, &status);
 }
 
 }  // namespace qmr::sim::usb
