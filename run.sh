@@ -4,6 +4,7 @@
 #   ./run.sh test        build and run the whole test suite (normal and sanitizer builds)
 #   ./run.sh fuzz [SECS] run each fuzz target for a while (default 60 s)
 #   ./run.sh bench       run the benchmarks
+#   ./run.sh system-test the station against a real Linux kernel's USB stack (QEMU)
 #   ./run.sh build       build only
 #   ./run.sh gui         the station's window on simulated devices
 #   ./run.sh screenshot  render the window's pictures into docs/ (under Xvfb)
@@ -57,6 +58,9 @@ cmd_test() {
     TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 "$ROOT/build-tsan/bin/"$t --gtest_brief=1
   done
 
+  echo "== system test: a Debian kernel under QEMU, the devices on its USB stack =="
+  run_system_test
+
   if [ -d "$ROOT/fuzz" ] && ls "$ROOT"/fuzz/fuzz_*.cpp >/dev/null 2>&1; then
     echo "== fuzz targets, briefly =="
     build_fuzz
@@ -85,6 +89,18 @@ run_fuzzers() {
       -artifact_prefix="$ROOT/fuzz/artifacts/" -print_final_stats=0 "$corpus" "$ROOT/fuzz/corpus/$name" \
       >"$work/$name.log" 2>&1 || { tail -40 "$work/$name.log"; echo "fuzz target $name failed" >&2; exit 1; }
   done
+}
+
+# The guest kernel comes from the package lists; fresh ones if they have none.
+run_system_test() {
+  apt-cache show linux-image-amd64 >/dev/null 2>&1 || apt-get update -qq
+  "$ROOT/tests/system/run.sh" "$ROOT/build"
+}
+
+cmd_system_test() {
+  deps
+  build_main
+  run_system_test
 }
 
 cmd_demo() {
@@ -127,10 +143,11 @@ case "${1:-}" in
   test) shift; cmd_test "$@" ;;
   fuzz) shift; cmd_fuzz "$@" ;;
   bench) shift; cmd_bench "$@" ;;
+  system-test) shift; cmd_system_test ;;
   build) shift; deps; build_main ;;
   gui) shift; cmd_gui "$@" ;;
   screenshot) shift; cmd_screenshot ;;
   package) shift; deps; build_main; "$ROOT/scripts/package.sh" "$@" ;;
   translations) shift; deps; build_main; for ts in "$ROOT"/station/ui/translations/*.ts; do "$ROOT/build/bin/ardentix-ts" "$ts"; done ;;
-  *) sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
+  *) grep '^#   ./run.sh' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
 esac

@@ -13,6 +13,7 @@ PACKAGES=(
   xvfb xauth dosfstools util-linux
   fonts-dejavu-core fonts-dejavu-extra
   lintian bash-completion desktop-file-utils fonts-wqy-microhei
+  qemu-system-x86 busybox-static kmod libusbredirparser-dev
 )
 
 missing=()

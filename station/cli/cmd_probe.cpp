@@ -17,6 +17,7 @@ struct ProbeResult {
   bool opened = false;
   bool identifyPassed = false;
   std::optional<std::string> vendor, product, revision, flashId;
+  std::optional<std::string> parent;  // the USB device and logical unit behind the letter
   std::optional<unsigned long long> sectors;
 };
 
@@ -36,6 +37,8 @@ ProbeResult Probe(char letter) {
   if (!r.identifyPassed) h = USB_OpenDevice(letter);
   if (h == QMR_INVALID_HANDLE) return r;
   r.opened = true;
+  char parent[36] = {};
+  if (TVQ_GetDeviceParentString(letter, parent)) r.parent = Field(reinterpret_cast<unsigned char*>(parent), 35);
 
   unsigned char inquiry[36] = {};
   if (USB_Inquiry(h, inquiry)) {
@@ -110,13 +113,15 @@ int ProbeCommand(const Args& args, Context& ctx) {
                       {"product", OrNull(r.product)},
                       {"revision", OrNull(r.revision)},
                       {"flashId", OrNull(r.flashId)},
-                      {"sectors", OrNull(r.sectors)}});
+                      {"sectors", OrNull(r.sectors)},
+                      {"parent", OrNull(r.parent)}});
     }
     ctx.out << list.dump(2) << "\n";
   } else if (!results.empty()) {
     ctx.out << std::left << std::setw(7) << "Drive" << std::setw(10) << "Identify" << std::setw(10) << "Vendor"
             << std::setw(18) << "Product" << std::setw(6) << "Rev" << std::setw(10) << "Flash id"
-            << "Sectors\n";
+            << std::setw(11) << "Sectors"
+            << "Parent\n";
     for (const auto& r : results) {
       const std::string drive = std::string(1, r.letter) + ":";
       if (!r.opened) {
@@ -125,7 +130,8 @@ int ProbeCommand(const Args& args, Context& ctx) {
       }
       ctx.out << std::setw(7) << drive << std::setw(10) << (r.identifyPassed ? "pass" : "fail") << std::setw(10)
               << OrDash(r.vendor) << std::setw(18) << OrDash(r.product) << std::setw(6) << OrDash(r.revision)
-              << std::setw(10) << OrDash(r.flashId) << (r.sectors ? std::to_string(*r.sectors) : "-") << "\n";
+              << std::setw(10) << OrDash(r.flashId) << std::setw(11)
+              << (r.sectors ? std::to_string(*r.sectors) : "-") << OrDash(r.parent) << "\n";
     }
   }
   if (results.empty()) {

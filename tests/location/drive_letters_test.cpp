@@ -95,14 +95,16 @@ TEST(DriveLetters, LettersStayWithTheirDevices) {
   sys.Add(Disk("sdf").Port("1-1.9").Host(9));
   letters.Refresh(kNoOverride);
   EXPECT_EQ(letters.Node('D'), "/dev/sdf");
-  // ...and a device on a new port the lowest free one.
+  // ...and a device on a new port a letter no port has held, not C, which
+  // waits for its own device: given to the newcomer while the station has
+  // not yet seen C's device leave, C would pass for that device.
   sys.Add(Disk("sdg").Port("1-1.5").Host(10));
   letters.Refresh(kNoOverride);
-  EXPECT_EQ(letters.Node('C'), "/dev/sdg");
-  // The former owner of C, back now, takes the lowest free letter.
+  EXPECT_EQ(letters.Node('F'), "/dev/sdg");
+  EXPECT_EQ(letters.Node('C'), "");
   sys.Add(Disk("sdh").Port("1-1.2").Host(11));
   letters.Refresh(kNoOverride);
-  EXPECT_EQ(letters.Node('F'), "/dev/sdh");
+  EXPECT_EQ(letters.Node('C'), "/dev/sdh");
   EXPECT_EQ(Letters(letters.Mask()), "CDEF");
 }
 
@@ -122,10 +124,10 @@ TEST(DriveLetters, ChangesAreKeptUntilTaken) {
   letters.TakeChanges(arrived, removed);
   EXPECT_EQ(arrived | removed, 0u) << "nothing changed";
 
-  // Between two takes, C's device leaves and another takes C: C is in both.
+  // Between two takes, C's device is swapped for another on its port: C is in both.
   sys.Remove(first);
   letters.Refresh(kNoOverride);
-  sys.Add(Disk("sdd").Port("1-4").Host(8));
+  sys.Add(Disk("sdd").Port("1-2").Host(8));
   letters.Refresh(kNoOverride);
   letters.TakeChanges(arrived, removed);
   EXPECT_EQ(Letters(arrived), "C");

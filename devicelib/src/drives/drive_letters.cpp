@@ -46,14 +46,27 @@ void DriveLetters::ApplyScan() {
       continue;
     }
     int chosen = -1;
-    const auto previous = portLetters_.find(PortKey(d));
+    const std::string key = PortKey(d);
+    const auto previous = portLetters_.find(key);
     if (previous != portLetters_.end() && usb_[size_t(previous->second)].identity.empty()) chosen = previous->second;
-    for (int i = kFirstLetter; chosen < 0 && i < 26; ++i)
-      if (usb_[size_t(i)].identity.empty()) chosen = i;
+    // A new port takes a letter no other port has held: a letter that has
+    // just gone free stays with its port, so that another device cannot
+    // take it over before the station has seen the first one leave (it
+    // would pass for the device that left). Only when none is left does a
+    // held letter go to another port.
+    for (int pass = 0; pass < 2 && chosen < 0; ++pass)
+      for (int i = kFirstLetter; chosen < 0 && i < 26; ++i)
+        if (usb_[size_t(i)].identity.empty() && (pass == 1 || !HeldByAnotherPort(i, key))) chosen = i;
     if (chosen < 0) continue;  // all letters taken: it gets one when another leaves
     usb_[size_t(chosen)] = Slot{d.identity, "/dev/" + d.name};
     portLetters_[PortKey(d)] = chosen;
   }
+}
+
+bool DriveLetters::HeldByAnotherPort(int letter, const std::string& key) const {
+  for (const auto& [port, held] : portLetters_)
+    if (held == letter && port != key) return true;
+  return false;
 }
 
 void DriveLetters::ApplyOverride(const std::string& list) {

@@ -14,8 +14,10 @@ namespace qmr::drives {
 
 // Removable USB disks get letters from C upwards. A letter stays with its
 // device (keyed by the sysfs device path) while it is attached; a device that
-// comes back to the same port and unit gets its former letter when it is free,
-// else the lowest free one. The first scan letters the disks in port order, so
+// comes back to the same port and unit gets its former letter when it is free.
+// Other devices get the lowest letter that no port has held, so a letter
+// just left free waits for its own device; only when none is left do they
+// take the lowest free one. The first scan letters the disks in port order, so
 // a given hub port keeps its letter across restarts. Thread-safe.
 class DriveLetters {
  public:
@@ -39,6 +41,7 @@ class DriveLetters {
   };
   void ApplyScan();
   void ApplyOverride(const std::string& list);
+  bool HeldByAnotherPort(int letter, const std::string& key) const;
   void NoteChanges(const std::array<Slot, 26>& before);
 
   std::mutex mutex_;
