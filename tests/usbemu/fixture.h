@@ -84,8 +84,9 @@ class EmulatedDevice {
 
   Csw Out(const Bytes& cdb, const Bytes& data, uint8_t lun = 0) {
     EXPECT_EQ(SendCbw(cdb, uint32_t(data.size()), false, lun), MassStorageFunction::Result::Ok);
-    if (function.BulkOut(data.data(), uint32_t(data.size())) == MassStorageFunction::Result::Stall)
+    if (function.BulkOut(data.data(), uint32_t(data.size())) == MassStorageFunction::Result::Stall) {
       EXPECT_TRUE(ClearHalt(MassStorageFunction::kBulkOut));
+    }
     return ReadCsw();
   }
 
