@@ -14,7 +14,6 @@
 #include <gtest/gtest.h>
 #include <time.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <iostream>
@@ -199,22 +198,21 @@ TEST_F(CrashTest, EveryKillLeavesOldOrNewFilesAndNothingElse) {
   std::mt19937_64 rng(seed);
   const std::vector<Operation> ops = Operations();
 
-  // How long each command runs when left alone, and how long the program
-  // takes to start at all: the kills fall in between.
-  auto measure = [&](const Command& command) {
+  // How long each command runs when left alone: the kills fall inside that.
+  // The time is learnt as the test goes, since the machine's load changes
+  // it: a run that ends before its kill shortens it, a killed one lengthens
+  // it a little, so that most runs are killed, at every point of their work.
+  std::map<std::string, double> windowMs;
+  auto windowOf = [&](const Operation& op) -> double& {
+    auto it = windowMs.find(op.name);
+    if (it != windowMs.end()) return it->second;
     const fs::path copy = work_ / "timing";
     fs::remove_all(copy);
     fs::copy(station_, copy, fs::copy_options::recursive);
     const auto start = std::chrono::steady_clock::now();
-    test::RunProgram(ARDENTIX_FAKE_CLOCK_CLI, On(copy, command), work_ / "timing-run");
+    test::RunProgram(ARDENTIX_FAKE_CLOCK_CLI, On(copy, op.command), work_ / "timing-run");
     fs::remove_all(copy);
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-  };
-  const double startupMs = measure({"help"});
-  std::map<std::string, double> runsMs;
-  auto timeOf = [&](const Operation& op) {
-    auto it = runsMs.find(op.name);
-    return it != runsMs.end() ? it->second : runsMs[op.name] = measure(op.command);
+    return windowMs[op.name] = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
   };
 
   int kills = 0, rounds = 0;
@@ -235,9 +233,8 @@ TEST_F(CrashTest, EveryKillLeavesOldOrNewFilesAndNothingElse) {
       for (const Command& step : op.steps) completed.push_back(Completed(step));
     }
 
-    // The measured time includes the process's exit: most kills fall before it.
-    const double endMs = std::max(0.8 * timeOf(op), startupMs);
-    const auto delayUs = int64_t(std::uniform_real_distribution<double>(0.8 * startupMs * 1000, endMs * 1000)(rng));
+    double& window = windowOf(op);
+    const auto delayUs = int64_t(std::uniform_real_distribution<double>(0, window * 1000)(rng));
     const Command args = On(station_, op.command);
     const pid_t child = test::StartProgram(ARDENTIX_FAKE_CLOCK_CLI, args, work_ / "run");
     ASSERT_GT(child, 0);
@@ -246,6 +243,7 @@ TEST_F(CrashTest, EveryKillLeavesOldOrNewFilesAndNothingElse) {
     ::kill(child, SIGKILL);
     const test::ChildEnd end = test::WaitProgram(child, work_ / "run");
     const bool killed = end.signal == SIGKILL;
+    window *= killed ? 1.1 : 0.8;
     kills += killed;
     killsOf[op.name] += killed;
     if (!killed) {
