@@ -40,9 +40,8 @@ const std::array<CatalogueColumnInfo, kCatalogueColumnCount>& CatalogueColumns()
 
 
 bool CatalogueDialogModel::Open(std::string* problem) {
-  std::string why;
   unreadable_.clear();
-  if (catalogue_.Load(&why) == SpiCatalogue::LoadResult::Unreadable) unreadable_ = why.empty() ? "unreadable" : why;
+  catalogue_.Load(&unreadable_);
   FillFromCatalogue();
   if (unreadable_.empty()) return true;
   if (problem != nullptr)

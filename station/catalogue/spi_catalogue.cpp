@@ -98,24 +98,24 @@ std::filesystem::path SpiCatalogue::Path() const {
   return file_;
 }
 
-SpiCatalogue::LoadResult SpiCatalogue::Load(std::string* error) {
+bool SpiCatalogue::Load(std::string* unreadable) {
   const std::filesystem::path file = Path();
   std::error_code ec;
   if (std::filesystem::status(file, ec).type() == std::filesystem::file_type::not_found) {
     Publish({});
-    return LoadResult::Missing;
+    return false;
   }
   std::string why;
   try {
     if (const std::optional<std::string> text = ReadWholeFile(file, &why, kMaxTextFileSize)) {
       Publish(Parse(*text));
-      return LoadResult::Loaded;
+      return true;
     }
   } catch (const std::exception& e) {  // no memory for the rows
     why = "cannot read " + PathText(file) + ": " + e.what();
   }
-  if (error != nullptr) *error = why;
-  return LoadResult::Unreadable;
+  if (unreadable != nullptr) *unreadable = why.empty() ? "cannot read " + PathText(file) : why;
+  return false;
 }
 
 bool SpiCatalogue::Save(std::string* error) const {

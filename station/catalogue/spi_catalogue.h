@@ -56,15 +56,13 @@ class SpiCatalogue {
   void SetPath(std::filesystem::path file);
   std::filesystem::path Path() const;
 
-  enum class LoadResult {
-    Loaded,      // the entries are the file's rows
-    Missing,     // no file: the catalogue is empty (saving creates the file)
-    Unreadable,  // the file is there but cannot be read (rights, I/O, not a
-                 // regular file): the entries stay as they were, and the file
-                 // must not be written over, since its rows are unknown
-  };
-  // Replaces the entries with the file's rows; `error` says why when Unreadable.
-  LoadResult Load(std::string* error = nullptr);
+  // Replaces the entries with the file's rows; true when the file was read.
+  // A missing file gives an empty catalogue (not an error for the station:
+  // it then knows no chips, and saving creates the file). A file that is
+  // there but cannot be read (rights, I/O, not a regular file) leaves the
+  // entries as they were and says why in `unreadable`: its rows are
+  // unknown, so it must not be written over.
+  bool Load(std::string* unreadable = nullptr);
 
   // Writes the entries, replacing the file atomically: a failed save leaves
   // the old file. False, with `error`, when nothing was written, also when a

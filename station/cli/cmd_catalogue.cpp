@@ -124,7 +124,7 @@ int CatalogueCommand(const Args& args, Context& ctx) {
   // A missing file is an empty catalogue; an unreadable one must not be
   // overwritten by an add or remove.
   std::string why;
-  if (catalogue.Load(&why) == SpiCatalogue::LoadResult::Unreadable) {
+  if (!catalogue.Load(&why) && !why.empty()) {
     ctx.err << "ardentix-cli catalogue: cannot read " << PathText(catalogue.Path()) << " (" << why << ")\n";
     return kExitFailed;
   }

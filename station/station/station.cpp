@@ -23,7 +23,7 @@ void Station::Initialise() {
   // A file that cannot be read is said at once: the station would otherwise
   // refuse every chip, or count from zero, without a word.
   std::string why;
-  if (catalogue_.Load(&why) == SpiCatalogue::LoadResult::Unreadable)
+  if (!catalogue_.Load(&why) && !why.empty())
     messages_.ShowMessage("SpiList.ini cannot be read (" + why + "); no chip can be burned until it can.",
                           text::kProgramCaption);
 
