@@ -61,6 +61,9 @@ cmd_test() {
   echo "== system test: a Debian kernel under QEMU, the devices on its USB stack =="
   run_system_test
 
+  echo "== the portable station sources, compiled for Windows =="
+  "$ROOT/scripts/check-windows.sh"
+
   if [ -d "$ROOT/fuzz" ] && ls "$ROOT"/fuzz/fuzz_*.cpp >/dev/null 2>&1; then
     echo "== fuzz targets, briefly =="
     build_fuzz

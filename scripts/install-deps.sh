@@ -10,6 +10,7 @@ PACKAGES=(
   libudev-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev qt6-tools-dev qt6-l10n-tools
   clang libclang-rt-14-dev
+  g++-mingw-w64-x86-64-posix
   xvfb xauth dosfstools util-linux
   fonts-dejavu-core fonts-dejavu-extra
   lintian bash-completion desktop-file-utils fonts-wqy-microhei

@@ -39,9 +39,15 @@ const std::array<CatalogueColumnInfo, kCatalogueColumnCount>& CatalogueColumns()
 }
 
 
-void CatalogueDialogModel::Open() {
-  catalogue_.Load();
+bool CatalogueDialogModel::Open(std::string* problem) {
+  unreadable_.clear();
+  catalogue_.Load(&unreadable_);
   FillFromCatalogue();
+  if (unreadable_.empty()) return true;
+  if (problem != nullptr)
+    *problem = "SpiList.ini cannot be read (" + unreadable_ + "). The list shows the chips the station knows; "
+               "changes made here are not saved, and the file is left as it is.";
+  return false;
 }
 
 void CatalogueDialogModel::FillFromCatalogue() {
@@ -94,6 +100,11 @@ void CatalogueDialogModel::Delete(int selectionMark) {
 
 bool CatalogueDialogModel::Close(std::string* error) {
   RebuildCatalogue();
+  // Saving now would put the table in place of rows nobody has seen.
+  if (!unreadable_.empty()) {
+    if (error != nullptr) *error = "it could not be read when the list was opened (" + unreadable_ + ")";
+    return false;
+  }
   return catalogue_.Save(error);
 }
 

@@ -56,10 +56,13 @@ class SpiCatalogue {
   void SetPath(std::filesystem::path file);
   std::filesystem::path Path() const;
 
-  // Replaces the entries with the file's rows. A missing or unreadable file
-  // leaves the catalogue empty and returns false (not an error for the
-  // station: it then knows no chips).
-  bool Load();
+  // Replaces the entries with the file's rows; true when the file was read.
+  // A missing file gives an empty catalogue (not an error for the station:
+  // it then knows no chips, and saving creates the file). A file that is
+  // there but cannot be read (rights, I/O, not a regular file) leaves the
+  // entries as they were and says why in `unreadable`: its rows are
+  // unknown, so it must not be written over.
+  bool Load(std::string* unreadable = nullptr);
 
   // Writes the entries, replacing the file atomically: a failed save leaves
   // the old file. False, with `error`, when nothing was written, also when a

@@ -1,17 +1,17 @@
 #include "core/station_dir.h"
 
-#include <pwd.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <system_error>
 
 #include "core/files.h"
+#include "core/platform_files.h"
 
 namespace ardentix {
 namespace {
 
 namespace fs = std::filesystem;
+
+constexpr const char* kCatalogueFile = "SpiList.ini";
 
 // Creates the folder if needed; "" on success, else why not.
 std::string Prepare(const fs::path& dir) {
@@ -25,34 +25,20 @@ std::string Prepare(const fs::path& dir) {
 StationDirChoice Explicit(const std::string& value, const char* from) {
   StationDirChoice c;
   std::error_code ec;
-  c.dir = fs::absolute(value, ec).lexically_normal();
-  if (ec) c.dir = fs::path(value);
+  const fs::path given = PathFromText(value);
+  c.dir = fs::absolute(given, ec).lexically_normal();
+  if (ec) c.dir = given;
   if (const std::string why = Prepare(c.dir); !why.empty())
-    c.error = "cannot use the station folder " + c.dir.string() + " (" + from + "): " + why;
+    c.error = "cannot use the station folder " + PathText(c.dir) + " (" + from + "): " + why;
   return c;
 }
-
-fs::path UserDataDir() {
-  // A relative XDG_DATA_HOME is invalid and ignored.
-  if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg != nullptr && xdg[0] == '/')
-    return fs::path(xdg) / "ardentix";
-  const char* home = std::getenv("HOME");
-  if (home == nullptr || home[0] == '\0') {
-    const passwd* pw = ::getpwuid(::getuid());
-    home = pw != nullptr ? pw->pw_dir : nullptr;
-  }
-  if (home == nullptr || home[0] == '\0') return {};
-  return fs::path(home) / ".local" / "share" / "ardentix";
-}
-
-constexpr const char* kCatalogueFile = "SpiList.ini";
 
 // Copies the installed starter catalogue into a folder that has none; a
 // folder's own catalogue, even an emptied one, is never replaced. "" when it
 // was copied, else why not.
 std::string SeedCatalogue(const fs::path& dir, const fs::path& dataDir) {
   const std::optional<std::string> starter = ReadWholeFile(dataDir / kCatalogueFile);
-  if (!starter) return "cannot read " + (dataDir / kCatalogueFile).string();
+  if (!starter) return "cannot read " + PathText(dataDir / kCatalogueFile);
   std::string why;
   return WriteFileAtomically(dir / kCatalogueFile, *starter, &why) ? std::string() : why;
 }
@@ -67,12 +53,11 @@ fs::path InstalledDataDir(const fs::path& programDir) {
 }
 
 StationDirChoice ResolveStationDir(const std::string& option) {
-  std::error_code ec;
-  const fs::path program = fs::read_symlink("/proc/self/exe", ec);
-  return ResolveStationDirFor(option, ec ? fs::path() : program.parent_path());
+  return ResolveStationDirFor(option, Platform().ProgramFolder());
 }
 
 StationDirChoice ResolveStationDirFor(const std::string& option, const fs::path& programDir) {
+  PlatformFiles& os = Platform();
   const fs::path dataDir = InstalledDataDir(programDir);
   StationDirChoice c;
   bool userDefault = false;
@@ -80,36 +65,36 @@ StationDirChoice ResolveStationDirFor(const std::string& option, const fs::path&
     c = Explicit(option, "--station-dir");
   } else if (const char* env = std::getenv("ARDENTIX_STATION_DIR"); env != nullptr && env[0] != '\0') {
     c = Explicit(env, "ARDENTIX_STATION_DIR");
-  } else if (dataDir.empty() && !programDir.empty() && ::access(programDir.c_str(), W_OK | X_OK) == 0) {
+  } else if (dataDir.empty() && !programDir.empty() && os.FolderWritable(programDir)) {
     // Run from its build tree or an unpacked folder: everything stays beside the program.
     return StationDirChoice{programDir, {}, {}};
   } else {
     // Installed (nothing is ever written beside an installed program, even
     // by root), or a program folder that cannot take the files.
     userDefault = true;
-    c.dir = UserDataDir();
+    c.dir = os.UserDataFolder();
     if (c.dir.empty()) {
       c.error = "the program folder is not writable and no home folder is known; give --station-dir";
       return c;
     }
     if (const std::string why = Prepare(c.dir); !why.empty()) {
-      c.error = "cannot create the station folder " + c.dir.string() + ": " + why;
+      c.error = "cannot create the station folder " + PathText(c.dir) + ": " + why;
       return c;
     }
     if (dataDir.empty())
       c.notice = (programDir.empty() ? std::string("the program folder is unknown")
-                                     : "the program folder " + programDir.string() + " is not writable") +
-                 "; settings and catalogue are kept in " + c.dir.string();
+                                     : "the program folder " + PathText(programDir) + " is not writable") +
+                 "; settings and catalogue are kept in " + PathText(c.dir);
   }
   std::error_code ec;
   if (!c.error.empty() || dataDir.empty() || fs::exists(c.dir / kCatalogueFile, ec)) return c;
   // A folder's first start with the installed program.
   if (const std::string why = SeedCatalogue(c.dir, dataDir); !why.empty())
-    c.notice = "the starter catalogue was not copied into " + c.dir.string() + ": " + why;
+    c.notice = "the starter catalogue was not copied into " + PathText(c.dir) + ": " + why;
   else if (userDefault)
-    c.notice = "settings and catalogue are kept in " + c.dir.string() + ", starting with the starter catalogue";
+    c.notice = "settings and catalogue are kept in " + PathText(c.dir) + ", starting with the starter catalogue";
   else
-    c.notice = "the starter catalogue was copied into " + c.dir.string();
+    c.notice = "the starter catalogue was copied into " + PathText(c.dir);
   return c;
 }
 

@@ -16,8 +16,9 @@ struct StationDirChoice {
 // `option` is the --station-dir value ("" when not given). Order: the option,
 // then ARDENTIX_STATION_DIR, then the folder of the running program; for an
 // installed program, or when that folder is not writable, the user's data
-// folder ($XDG_DATA_HOME/ardentix, else ~/.local/share/ardentix). A folder
-// without a catalogue gets the installed starter catalogue.
+// folder ($XDG_DATA_HOME/ardentix, else ~/.local/share/ardentix; on Windows
+// "ardentix" in the local application data folder). A folder without a
+// catalogue gets the installed starter catalogue.
 StationDirChoice ResolveStationDir(const std::string& option);
 
 // The same for a program living in `programDir` ("" when unknown).

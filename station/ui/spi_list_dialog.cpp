@@ -4,6 +4,7 @@
 #include <QHeaderView>
 #include <QPushButton>
 #include <QStyle>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -87,7 +88,11 @@ SpiListDialog::SpiListDialog(Station& station, QWidget* parent)
   connect(list_, &EditableListCtrl::cellEdited, this, &SpiListDialog::OnCellEdited);
   resize(std::max(du.X(359), tableWidth + du.X(30)), du.Y(178));
 
-  model_.Open();
+  // A file that cannot be read is never written back; the operator is told
+  // once the dialog shows.
+  std::string problem;
+  if (!model_.Open(&problem))
+    QTimer::singleShot(0, this, [this, problem] { station_.messages().ShowMessage(problem, text::kProgramCaption); });
   FillRows();
 }
 
