@@ -23,6 +23,8 @@
 #if defined(_WIN32)
 #  if defined(QMR52916LIB_BUILD)
 #    define QMR_API __declspec(dllexport)
+#  elif defined(QMR52916LIB_STATIC)
+#    define QMR_API
 #  else
 #    define QMR_API __declspec(dllimport)
 #  endif
