@@ -12,6 +12,7 @@ PACKAGES=(
   clang libclang-rt-14-dev
   xvfb xauth dosfstools util-linux
   fonts-dejavu-core fonts-dejavu-extra
+  g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64
 )
 
 missing=()
