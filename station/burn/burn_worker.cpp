@@ -27,6 +27,9 @@ void BurnEngine::SaveCounterNow(bool passed) {
   // file ends with the newest count even when two workers finish together
   // and the slower writer holds an older increment.
   std::lock_guard lock(counterMutex_);
+  // Counters that started from defaults because the file could not be read
+  // would replace the real counts in it.
+  if (!station_.countersWritable()) return;
   const int32_t value = passed ? station_.PassCount.load() : station_.FailCount.load();
   SaveCounter(station_.settingsPath(), passed, value);
 }

@@ -5,11 +5,9 @@
 #include <cstring>
 #include <vector>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include "QMR52916LIB_ext.h"
 #include "burn/burn_engine.h"
+#include "core/files.h"
 
 namespace ardentix {
 namespace {
@@ -19,48 +17,24 @@ constexpr uint32_t kSector = 512;
 unsigned short SectorsFor(uint32_t n) { return static_cast<unsigned short>((n + kSector - 1) / kSector); }
 
 // The read-back copy of a verification, kept as "<letter>.bin" in the station
-// folder. It is written beside its final name and moved there when closed,
-// so an interrupted verification never leaves half a file in place of the
-// last complete one.
+// folder. It is written beside its final name and moved there by Close, at
+// the end of a verification that read the whole card; one that stops early
+// drops its copy, so half a file never replaces the last complete one.
 class ReadbackFile {
  public:
-  bool Create(const std::filesystem::path& path) {
-    path_ = path;
-    tmp_ = path;
-    tmp_ += ".part";
-    fd_ = ::open(tmp_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    return fd_ >= 0;
-  }
-  bool open() const { return fd_ >= 0; }
-  // A failed or short write stops the saving; the verification goes on.
+  bool Create(const std::filesystem::path& path) { return file_.Create(path); }
+  bool open() const { return file_.open(); }
+  // A failed or short write stops the saving (the copy is dropped); the
+  // verification goes on.
   void Append(const uint8_t* data, size_t n) {
-    if (fd_ < 0) return;
-    size_t left = n;
-    while (left > 0) {
-      const ssize_t w = ::write(fd_, data + (n - left), left);
-      if (w <= 0) {
-        Abandon();
-        return;
-      }
-      left -= size_t(w);
-    }
+    if (file_.open()) file_.Append(data, n);
   }
   void Close() {
-    if (fd_ < 0) return;
-    const bool ok = ::close(fd_) == 0;
-    fd_ = -1;
-    if (!ok || std::rename(tmp_.c_str(), path_.c_str()) != 0) ::unlink(tmp_.c_str());
+    if (file_.open()) file_.Commit();
   }
-  ~ReadbackFile() { Close(); }
 
  private:
-  void Abandon() {
-    ::close(fd_);
-    fd_ = -1;
-    ::unlink(tmp_.c_str());
-  }
-  std::filesystem::path path_, tmp_;
-  int fd_ = -1;
+  ReplacingFile file_;
 };
 
 }  // namespace

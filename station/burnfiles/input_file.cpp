@@ -1,11 +1,9 @@
 #include "burnfiles/input_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <algorithm>
+#include <vector>
 
-#include <cerrno>
-#include <cstring>
+#include "core/files.h"
 
 namespace ardentix {
 namespace {
@@ -14,68 +12,55 @@ void SetError(std::string* error, std::string text) {
   if (error != nullptr) *error = std::move(text);
 }
 
-std::string ErrnoText(const std::filesystem::path& path, const char* what) {
-  return std::string(what) + " " + path.string() + ": " + std::strerror(errno);
-}
-
 }  // namespace
 
 std::optional<InputFile> InputFile::Open(const std::filesystem::path& path, std::string* error) {
-  // O_NONBLOCK: opening a FIFO for reading must not wait for a writer.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0) {
-    SetError(error, ErrnoText(path, "cannot open"));
+  std::string reason;
+  uint64_t size = 0;
+  const FileHandle file = Platform().OpenForReading(path, size, reason);
+  if (file == kNoFile) {
+    SetError(error, reason == "not a regular file" ? "not a regular file: " + PathText(path)
+                                                   : "cannot open " + PathText(path) + ": " + reason);
     return std::nullopt;
   }
-  struct stat st {};
-  if (::fstat(fd, &st) != 0) {
-    SetError(error, ErrnoText(path, "cannot examine"));
-    ::close(fd);
-    return std::nullopt;
-  }
-  if (!S_ISREG(st.st_mode)) {
-    SetError(error, "not a regular file: " + path.string());
-    ::close(fd);
-    return std::nullopt;
-  }
-  const int flags = ::fcntl(fd, F_GETFL);
-  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-  return InputFile(fd, uint64_t(st.st_size), path);
+  return InputFile(file, size, path);
 }
 
 InputFile::InputFile(InputFile&& other) noexcept
-    : fd_(other.fd_), size_(other.size_), path_(std::move(other.path_)) {
-  other.fd_ = -1;
+    : file_(other.file_), size_(other.size_), path_(std::move(other.path_)) {
+  other.file_ = kNoFile;
 }
 
 InputFile& InputFile::operator=(InputFile&& other) noexcept {
   if (this != &other) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = other.fd_;
+    Close();
+    file_ = other.file_;
     size_ = other.size_;
     path_ = std::move(other.path_);
-    other.fd_ = -1;
+    other.file_ = kNoFile;
   }
   return *this;
 }
 
-InputFile::~InputFile() {
-  if (fd_ >= 0) ::close(fd_);
+InputFile::~InputFile() { Close(); }
+
+void InputFile::Close() {
+  std::string ignored;
+  if (file_ != kNoFile) Platform().Close(file_, ignored);
+  file_ = kNoFile;
 }
 
 bool InputFile::ReadAt(uint64_t offset, void* into, size_t count, std::string* error) const {
   char* p = static_cast<char*>(into);
+  std::string reason;
   while (count > 0) {
-    // pread takes a signed offset and reads at most SSIZE_MAX at once.
-    const size_t chunk = count < (size_t(1) << 30) ? count : (size_t(1) << 30);
-    const ssize_t n = ::pread(fd_, p, chunk, off_t(offset));
-    if (n < 0 && errno == EINTR) continue;
+    const int64_t n = Platform().ReadAt(file_, offset, p, count, reason);
     if (n < 0) {
-      SetError(error, ErrnoText(path_, "cannot read"));
+      SetError(error, "cannot read " + PathText(path_) + ": " + reason);
       return false;
     }
     if (n == 0) {
-      SetError(error, "file became shorter while read: " + path_.string());
+      SetError(error, "file became shorter while read: " + PathText(path_));
       return false;
     }
     p += n;
@@ -85,28 +70,18 @@ bool InputFile::ReadAt(uint64_t offset, void* into, size_t count, std::string* e
   return true;
 }
 
-std::optional<std::string> InputFile::ReadPadded(uint64_t begin, uint64_t end, std::string* error) const {
-  if (end <= begin) return std::string();
-  std::string bytes(size_t(end - begin), '\xFF');
-  if (begin < size_) {
-    const uint64_t stop = end < size_ ? end : size_;
-    if (!ReadAt(begin, bytes.data(), size_t(stop - begin), error)) return std::nullopt;
+bool InputFile::CopyTo(ReplacingFile& out, uint64_t begin, uint64_t end, std::string* error) const {
+  std::vector<char> chunk(size_t(std::min<uint64_t>(kCopyChunkBytes, end > begin ? end - begin : 0)));
+  for (uint64_t at = begin; at < end;) {
+    const size_t count = size_t(std::min<uint64_t>(chunk.size(), end - at));
+    // The part of this piece that lies in the file; the rest reads as erased flash.
+    const size_t inFile = at < size_ ? size_t(std::min<uint64_t>(count, size_ - at)) : 0;
+    if (inFile > 0 && !ReadAt(at, chunk.data(), inFile, error)) return false;
+    std::fill(chunk.begin() + std::ptrdiff_t(inFile), chunk.begin() + std::ptrdiff_t(count), '\xFF');
+    if (!out.Append(chunk.data(), count, error)) return false;
+    at += count;
   }
-  return bytes;
-}
-
-std::optional<std::string> ReadRegularFile(const std::filesystem::path& path, uint64_t maxSize,
-                                           std::string* error) {
-  std::optional<InputFile> file = InputFile::Open(path, error);
-  if (!file) return std::nullopt;
-  if (file->size() > maxSize) {
-    SetError(error, path.string() + " is " + std::to_string(file->size()) + " bytes, more than the " +
-                        std::to_string(maxSize) + " allowed");
-    return std::nullopt;
-  }
-  std::string bytes(size_t(file->size()), '\0');
-  if (!file->ReadAt(0, bytes.data(), bytes.size(), error)) return std::nullopt;
-  return bytes;
+  return true;
 }
 
 }  // namespace ardentix

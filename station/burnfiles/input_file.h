@@ -8,7 +8,11 @@
 #include <optional>
 #include <string>
 
+#include "core/platform_files.h"
+
 namespace ardentix {
+
+class ReplacingFile;
 
 class InputFile {
  public:
@@ -23,23 +27,26 @@ class InputFile {
 
   // Size when the file was opened.
   uint64_t size() const { return size_; }
+  const std::filesystem::path& path() const { return path_; }
 
   // Reads exactly `count` bytes at `offset`; false on an error or an early end.
   bool ReadAt(uint64_t offset, void* into, size_t count, std::string* error = nullptr) const;
 
-  // Reads [begin, end); bytes past the end of the file read as 0xFF (erased flash).
-  std::optional<std::string> ReadPadded(uint64_t begin, uint64_t end, std::string* error = nullptr) const;
+  // Appends [begin, end) to `out` piece by piece, so a section of any size
+  // costs one small buffer; bytes past the end of the file are written as
+  // 0xFF (erased flash).
+  bool CopyTo(ReplacingFile& out, uint64_t begin, uint64_t end, std::string* error = nullptr) const;
 
  private:
-  InputFile(int fd, uint64_t size, std::filesystem::path path) : fd_(fd), size_(size), path_(std::move(path)) {}
-  int fd_ = -1;
+  InputFile(FileHandle file, uint64_t size, std::filesystem::path path)
+      : file_(file), size_(size), path_(std::move(path)) {}
+  void Close();
+  FileHandle file_ = kNoFile;
   uint64_t size_ = 0;
   std::filesystem::path path_;
 };
 
-// Reads a whole regular file of at most `maxSize` bytes; a larger one is
-// refused before anything is read.
-std::optional<std::string> ReadRegularFile(const std::filesystem::path& path, uint64_t maxSize,
-                                           std::string* error = nullptr);
+// The buffer of every piecewise copy.
+inline constexpr size_t kCopyChunkBytes = size_t(1) << 20;
 
 }  // namespace ardentix

@@ -40,6 +40,9 @@ bool CheckLayout(const PackageHeader& h, uint64_t fileSize, PackageLayout& out, 
   if (fileSize > kMaxPackageSize)
     return Fail(problem, "the file is " + std::to_string(fileSize) +
                              " bytes, more than a package's word addresses can describe");
+  if (fileSize > kMaxFlashImageSize)
+    return Fail(problem, "the file is " + std::to_string(fileSize) + " bytes, more than the " +
+                             std::to_string(kMaxFlashImageSize) + " bytes of flash a burn can reach");
 
   PackageLayout l;
   if (!Offset("firmwareInfoAddress", h.firmwareInfoAddress, l.firmwareInfoOffset, problem)) return false;

@@ -33,6 +33,12 @@ inline constexpr uint64_t kSectionAlignment = 512;
 // Word addresses are 32-bit: the last byte they can name is 0xFFFFFFFE, so no
 // package may be larger than this.
 inline constexpr uint64_t kMaxPackageSize = 0xFFFFFFFF;
+// The largest flash a package can be burned into: the burn erases the first
+// 4096 bytes and then at most 0xFFFF 256-byte units (its erase count is 16
+// bits) in whole 4096-byte blocks, which ends at exactly 16 MiB. A package,
+// a section or a replacement file beyond this can never be burned, and is
+// refused before any of it is read.
+inline constexpr uint64_t kMaxFlashImageSize = 16ull << 20;
 
 // 0x400000 + offset / 2. `byteOffset` must not exceed kMaxPackageSize.
 uint32_t WordAddressOf(uint64_t byteOffset);

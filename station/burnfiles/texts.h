@@ -20,6 +20,8 @@ std::string MainWindowCaption(std::string_view firmwareInfo);
 inline constexpr std::string_view kMsgFailToOpenFile = "Fail to open file";
 inline constexpr std::string_view kMsgFormatError = "vlr file format error";
 inline constexpr std::string_view kMsgReplaceOk = "replace ok";
+// An operation that ran out of memory; nothing was changed.
+inline constexpr std::string_view kMsgNotEnoughMemory = "Not enough memory; nothing was changed";
 
 // WaitNotice captions ("……" is two U+2026 HORIZONTAL ELLIPSIS).
 inline constexpr std::string_view kImportNoticeText = "Importing,pls wait\xE2\x80\xA6\xE2\x80\xA6";

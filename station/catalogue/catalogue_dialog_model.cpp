@@ -39,9 +39,16 @@ const std::array<CatalogueColumnInfo, kCatalogueColumnCount>& CatalogueColumns()
 }
 
 
-void CatalogueDialogModel::Open() {
-  catalogue_.Load();
+bool CatalogueDialogModel::Open(std::string* problem) {
+  std::string why;
+  unreadable_.clear();
+  if (catalogue_.Load(&why) == SpiCatalogue::LoadResult::Unreadable) unreadable_ = why.empty() ? "unreadable" : why;
   FillFromCatalogue();
+  if (unreadable_.empty()) return true;
+  if (problem != nullptr)
+    *problem = "SpiList.ini cannot be read (" + unreadable_ + "). The list shows the chips the station knows; "
+               "changes made here are not saved, and the file is left as it is.";
+  return false;
 }
 
 void CatalogueDialogModel::FillFromCatalogue() {
@@ -94,6 +101,11 @@ void CatalogueDialogModel::Delete(int selectionMark) {
 
 bool CatalogueDialogModel::Close(std::string* error) {
   RebuildCatalogue();
+  // Saving now would put the table in place of rows nobody has seen.
+  if (!unreadable_.empty()) {
+    if (error != nullptr) *error = "it could not be read when the list was opened (" + unreadable_ + ")";
+    return false;
+  }
   return catalogue_.Save(error);
 }
 

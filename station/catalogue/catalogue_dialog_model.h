@@ -58,8 +58,12 @@ class CatalogueDialogModel {
   // look chips up in the catalogue that the dialog rebuilds.
   static bool CanOpen(bool burnRunning) { return !burnRunning; }
 
-  // Dialog initialisation: reload the catalogue from its file, then fill the rows.
-  void Open();
+  // Dialog initialisation: reload the catalogue from its file, then fill the
+  // rows. False when the file is there but cannot be read, with the text to
+  // show the operator in `problem`: the rows are then the catalogue the
+  // station already had, and closing will not write the file, whose rows
+  // are unknown. A missing file is no problem: the table starts empty.
+  bool Open(std::string* problem = nullptr);
   // The rows from the catalogue's entries (replacing all rows).
   void FillFromCatalogue();
   // The catalogue from the rows; each entry's No becomes its index from 0.
@@ -82,9 +86,12 @@ class CatalogueDialogModel {
   void Delete(int selectionMark);
 
   // Closing, whichever way: rebuild the catalogue and save it. False, with
-  // the reason in `error`, when the file could not be written; the catalogue
-  // in memory holds the rows even then.
+  // the reason in `error`, when the file could not be written, or was not
+  // because Open could not read it; the catalogue in memory holds the rows
+  // even then.
   bool Close(std::string* error = nullptr);
+  // Whether Close writes the file (Open could read it, or it was missing).
+  bool WillSave() const { return unreadable_.empty(); }
 
   // --- AutoAdd ------------------------------------------------------------
   // The whole button: "no device" message, reading the ids of the listed
@@ -108,6 +115,7 @@ class CatalogueDialogModel {
  private:
   SpiCatalogue& catalogue_;
   std::vector<CatalogueRow> rows_;
+  std::string unreadable_;  // why Open could not read the file; empty when it could
 };
 
 }  // namespace ardentix

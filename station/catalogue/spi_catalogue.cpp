@@ -18,15 +18,6 @@ bool UpperEquals(std::string_view stored, std::string_view id) {
   return true;
 }
 
-// ReadWholeFile can throw on a read error (a folder in the file's place);
-// for the catalogue that is just an unreadable file.
-std::optional<std::string> ReadQuietly(const std::filesystem::path& path) {
-  try {
-    return ReadWholeFile(path);
-  } catch (const std::exception&) {
-    return std::nullopt;
-  }
-}
 
 SpiCatalogueEntry ParseRow(std::string_view line) {
   SpiCatalogueEntry e;
@@ -107,10 +98,24 @@ std::filesystem::path SpiCatalogue::Path() const {
   return file_;
 }
 
-bool SpiCatalogue::Load() {
-  const std::optional<std::string> text = ReadQuietly(Path());
-  Publish(text ? Parse(*text) : List{});
-  return text.has_value();
+SpiCatalogue::LoadResult SpiCatalogue::Load(std::string* error) {
+  const std::filesystem::path file = Path();
+  std::error_code ec;
+  if (std::filesystem::status(file, ec).type() == std::filesystem::file_type::not_found) {
+    Publish({});
+    return LoadResult::Missing;
+  }
+  std::string why;
+  try {
+    if (const std::optional<std::string> text = ReadWholeFile(file, &why, kMaxTextFileSize)) {
+      Publish(Parse(*text));
+      return LoadResult::Loaded;
+    }
+  } catch (const std::exception& e) {  // no memory for the rows
+    why = "cannot read " + PathText(file) + ": " + e.what();
+  }
+  if (error != nullptr) *error = why;
+  return LoadResult::Unreadable;
 }
 
 bool SpiCatalogue::Save(std::string* error) const {

@@ -56,10 +56,15 @@ class SpiCatalogue {
   void SetPath(std::filesystem::path file);
   std::filesystem::path Path() const;
 
-  // Replaces the entries with the file's rows. A missing or unreadable file
-  // leaves the catalogue empty and returns false (not an error for the
-  // station: it then knows no chips).
-  bool Load();
+  enum class LoadResult {
+    Loaded,      // the entries are the file's rows
+    Missing,     // no file: the catalogue is empty (saving creates the file)
+    Unreadable,  // the file is there but cannot be read (rights, I/O, not a
+                 // regular file): the entries stay as they were, and the file
+                 // must not be written over, since its rows are unknown
+  };
+  // Replaces the entries with the file's rows; `error` says why when Unreadable.
+  LoadResult Load(std::string* error = nullptr);
 
   // Writes the entries, replacing the file atomically: a failed save leaves
   // the old file. False, with `error`, when nothing was written, also when a

@@ -41,6 +41,11 @@ int FlashIdsCommand(const Args& args, Context& ctx);
 int BurnCommand(const Args& args, Context& ctx);
 int SamplesCommand(const Args& args, Context& ctx);
 
+// The whole command line: the common options (--station-dir, --simulate),
+// the start-up of the station folder, then the command the arguments name.
+// Returns the exit status. `clock` as in Context (null: the system clock).
+int RunCommandLine(const std::vector<std::string>& arguments, Clock* clock = nullptr);
+
 // Asks a running command (watch, burn --loop) to end; safe from a signal handler.
 void RequestStop();
 bool StopRequested();

@@ -1,5 +1,4 @@
 // burn: the station's main job without a window.
-#include <fstream>
 #include <iomanip>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -12,6 +11,7 @@
 #include "burnfiles/sections.h"
 #include "cli/session.h"
 #include "core/status_codes.h"
+#include "core/files.h"
 
 namespace ardentix::cli {
 namespace {
@@ -33,7 +33,7 @@ bool Parse(const Args& args, BurnOptions& o, std::string& problem) {
         problem = a + " needs a file";
         return false;
       }
-      into = std::filesystem::absolute(args[++i]);
+      into = std::filesystem::absolute(PathFromText(args[++i]));
       return true;
     };
     if (a == "--sd1") {
@@ -247,13 +247,13 @@ int BurnCommand(const Args& args, Context& ctx) {
             << double(r.endedMs - r.startedMs) / 1000.0 << " s\n";
   }
   ctx.out << "Passed: " << passedTotal << "  Failed: " << failedTotal << "\n";
-  ctx.out << "Counters: " << station.settingsPath().string() << " (Pass Count " << station.PassCount.load()
+  ctx.out << "Counters: " << PathText(station.settingsPath()) << " (Pass Count " << station.PassCount.load()
           << ", Fail Count " << station.FailCount.load() << ")\n";
   if (!options.json.empty()) {
-    std::ofstream json(options.json);
-    json << ReportJson(allReports, passedTotal, failedTotal).dump(2) << "\n";
-    if (!json) {
-      ctx.err << "ardentix-cli burn: cannot write " << options.json.string() << "\n";
+    // Replaced whole: a reader never sees half a report.
+    std::string error;
+    if (!WriteFileAtomically(options.json, ReportJson(allReports, passedTotal, failedTotal).dump(2) + "\n", &error)) {
+      ctx.err << "ardentix-cli burn: " << error << "\n";
       status = kExitFailed;
     }
   }

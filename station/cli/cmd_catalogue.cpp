@@ -8,6 +8,7 @@
 
 #include "catalogue/spi_catalogue.h"
 #include "cli/cli.h"
+#include "core/platform_files.h"
 
 namespace ardentix::cli {
 namespace {
@@ -50,7 +51,7 @@ int List(SpiCatalogue& catalogue, Context& ctx) {
   for (const SpiCatalogueEntry& e : entries)
     ctx.out << std::setw(5) << e.No << std::setw(10) << e.Id << std::setw(16) << e.SpiType << std::setw(10)
             << e.LenKBytes << std::setw(10) << e.FreqMHz << e.Remark << "\n";
-  ctx.out << entries.size() << (entries.size() == 1 ? " chip" : " chips") << " in " << catalogue.Path().string()
+  ctx.out << entries.size() << (entries.size() == 1 ? " chip" : " chips") << " in " << PathText(catalogue.Path())
           << "\n";
   return kExitOk;
 }
@@ -67,7 +68,7 @@ int Add(const Args& args, SpiCatalogue& catalogue, Context& ctx) {
   if (!IsPositiveNumber(args[4])) return Usage(ctx, "FREQ_MHZ \"" + args[4] + "\" is not a positive whole number");
 
   if (catalogue.FindById(id)) {
-    ctx.err << "ardentix-cli catalogue: " << id << " is already in " << catalogue.Path().string()
+    ctx.err << "ardentix-cli catalogue: " << id << " is already in " << PathText(catalogue.Path())
             << "; remove it first to change it\n";
     return kExitFailed;
   }
@@ -101,7 +102,7 @@ int Remove(const Args& args, SpiCatalogue& catalogue, Context& ctx) {
     }
   }
   if (removed == 0) {
-    ctx.err << "ardentix-cli catalogue: " << id << " is not in " << catalogue.Path().string() << "\n";
+    ctx.err << "ardentix-cli catalogue: " << id << " is not in " << PathText(catalogue.Path()) << "\n";
     return kExitFailed;
   }
   std::string error;
@@ -122,9 +123,9 @@ int CatalogueCommand(const Args& args, Context& ctx) {
   SpiCatalogue catalogue(CataloguePath(ctx.stationDir));
   // A missing file is an empty catalogue; an unreadable one must not be
   // overwritten by an add or remove.
-  std::error_code ec;
-  if (!catalogue.Load() && std::filesystem::exists(catalogue.Path(), ec)) {
-    ctx.err << "ardentix-cli catalogue: cannot read " << catalogue.Path().string() << "\n";
+  std::string why;
+  if (catalogue.Load(&why) == SpiCatalogue::LoadResult::Unreadable) {
+    ctx.err << "ardentix-cli catalogue: cannot read " << PathText(catalogue.Path()) << " (" << why << ")\n";
     return kExitFailed;
   }
   if (verb == "list") {

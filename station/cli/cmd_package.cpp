@@ -11,6 +11,7 @@
 #include "burnfiles/sections.h"
 #include "burnfiles/texts.h"
 #include "cli/cli.h"
+#include "core/platform_files.h"
 
 namespace ardentix::cli {
 namespace {
@@ -67,7 +68,7 @@ void PrintRange(Context& ctx, const char* name, const ByteRange& r, bool present
 
 int Info(const std::string& path, Context& ctx) {
   std::string error;
-  const std::optional<PackageInfo> info = InspectPackage(path, &error);
+  const std::optional<PackageInfo> info = InspectPackage(PathFromText(path), &error);
   if (!info) return Failed(ctx, std::string(kMsgFailToOpenFile), error);
 
   ctx.out << "Package: " << path << " (" << info->fileSize << " bytes)\n";
@@ -122,15 +123,15 @@ int Info(const std::string& path, Context& ctx) {
 
 void PrintImport(Context& ctx, const BurnFileSet& set, const ImportResult& r) {
   ctx.out << "FirmwareInfo: " << r.firmwareInfo << "\n";
-  ctx.out << "firmware  " << set.firmwareSectionPath.string() << "  " << r.firmwareSectionSize << " bytes\n";
-  ctx.out << "voice     " << set.voiceSectionPath.string() << "  " << r.voiceSectionSize << " bytes\n";
-  ctx.out << "sysconfig " << set.sysconfigSectionPath.string() << "  " << r.sysconfigSectionSize << " bytes\n";
+  ctx.out << "firmware  " << PathText(set.firmwareSectionPath) << "  " << r.firmwareSectionSize << " bytes\n";
+  ctx.out << "voice     " << PathText(set.voiceSectionPath) << "  " << r.voiceSectionSize << " bytes\n";
+  ctx.out << "sysconfig " << PathText(set.sysconfigSectionPath) << "  " << r.sysconfigSectionSize << " bytes\n";
 }
 
 int Import(const std::string& path, Context& ctx) {
   BurnFileSet set;
   SetProgramDirectory(set, ctx.stationDir);
-  const ImportResult r = ImportBurnPackage(set, path);
+  const ImportResult r = ImportBurnPackage(set, PathFromText(path));
   if (!r.ok) return Failed(ctx, r.message, r.detail);
   PrintImport(ctx, set, r);
   return kExitOk;
@@ -161,29 +162,29 @@ int Export(const Args& args, Context& ctx) {
   // first already replaced.
   std::string error;
   for (const std::optional<std::string>* chosen : {&voice, &sysconfig}) {
-    if (*chosen && !InputFile::Open(**chosen, &error)) return Failed(ctx, std::string(kMsgFailToOpenFile), error);
+    if (*chosen && !InputFile::Open(PathFromText(**chosen), &error)) return Failed(ctx, std::string(kMsgFailToOpenFile), error);
   }
 
   BurnFileSet set;
   SetProgramDirectory(set, ctx.stationDir);
   if (from) {
-    const ImportResult r = ImportBurnPackage(set, *from);
+    const ImportResult r = ImportBurnPackage(set, PathFromText(*from));
     if (!r.ok) return Failed(ctx, r.message, r.detail);
     PrintImport(ctx, set, r);
   } else if (!RecoverPackageUserId(set, &error)) {
-    return Failed(ctx, "No imported package in " + ctx.stationDir.string() + " (use --from FILE)", error);
+    return Failed(ctx, "No imported package in " + PathText(ctx.stationDir) + " (use --from FILE)", error);
   }
   if (voice) {
-    const ReplaceResult r = ReplaceVoiceSection(set, *voice);
+    const ReplaceResult r = ReplaceVoiceSection(set, PathFromText(*voice));
     if (!r.ok) return Failed(ctx, r.message, r.detail);
     ctx.out << "voice: " << r.message << " (" << r.size << " bytes)\n";
   }
   if (sysconfig) {
-    const ReplaceResult r = ReplaceSysconfigSection(set, *sysconfig);
+    const ReplaceResult r = ReplaceSysconfigSection(set, PathFromText(*sysconfig));
     if (!r.ok) return Failed(ctx, r.message, r.detail);
     ctx.out << "sysconfig: " << r.message << " (" << r.size << " bytes)\n";
   }
-  const AssembleResult r = ExportBurnPackage(set, *out);
+  const AssembleResult r = ExportBurnPackage(set, PathFromText(*out));
   if (!r.ok) return Failed(ctx, r.message, r.detail);
   ctx.out << "Exported " << *out << " (" << r.imageSize << " bytes)\n";
   return kExitOk;

@@ -4,6 +4,7 @@
 #include "burnfiles/sample.h"
 #include "cli/cli.h"
 #include "core/files.h"
+#include "core/platform_files.h"
 
 namespace ardentix::cli {
 
@@ -28,7 +29,7 @@ int SamplesCommand(const Args& args, Context& ctx) {
     } else if (args[i] == "--voice-kb" && number(n) && n < (1u << 20)) {
       spec.voiceBytes = uint32_t(n * 1024);
     } else if (dir.empty() && args[i].rfind("--", 0) != 0) {
-      dir = args[i];
+      dir = PathFromText(args[i]);
     } else {
       ctx.err << "usage: ardentix-cli make-samples DIR [--sd-kb N] [--voice-kb N]\n";
       return kExitUsage;
@@ -52,7 +53,7 @@ int SamplesCommand(const Args& args, Context& ctx) {
     ctx.err << "ardentix-cli make-samples: " << error << "\n";
     return kExitFailed;
   }
-  ctx.out << vlr.string() << " (" << package->size() << " bytes)\n" << img.string() << " (" << sdBytes << " bytes)\n";
+  ctx.out << PathText(vlr) << " (" << package->size() << " bytes)\n" << PathText(img) << " (" << sdBytes << " bytes)\n";
   return kExitOk;
 }
 

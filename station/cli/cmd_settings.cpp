@@ -6,6 +6,7 @@
 #include "cli/cli.h"
 #include "core/profile.h"
 #include "core/settings.h"
+#include "core/platform_files.h"
 
 namespace ardentix::cli {
 
@@ -18,7 +19,7 @@ int SettingsCommand(const Args& args, Context& ctx) {
   const std::filesystem::path path = SettingsPath(ctx.stationDir);
   std::error_code ec;
   if (!std::filesystem::exists(path, ec)) {
-    ctx.err << "ardentix-cli settings: " << path.string() << " does not exist; showing the defaults\n";
+    ctx.err << "ardentix-cli settings: " << PathText(path) << " does not exist; showing the defaults\n";
   } else if (std::string error; !ReadProfileFile(path, &error)) {
     // The station would silently run on defaults; here say why.
     ctx.err << "ardentix-cli settings: " << error << "\n";

@@ -1,75 +1,7 @@
-// ardentix-cli entry: common options, then one command.
-#include <unistd.h>
-
-#include <csignal>
-#include <cstring>
-#include <iostream>
-#include <string>
-
-#include "QMR52916LIB_ext.h"
+// ardentix-cli entry.
 #include "cli/cli.h"
-#include "core/start_options.h"
-
-namespace {
-
-constexpr const char* kUsage =
-    "usage: ardentix-cli COMMAND [ARGS...] [--station-dir DIR] [--simulate N|FILE]\n"
-    "commands:\n"
-    "  probe [LETTER...] [--json]     identify drives and print what they report\n"
-    "  package info|import|export     flash package tools\n"
-    "  catalogue list|add|remove      SPI flash catalogue\n"
-    "  settings                       show the settings file's values\n"
-    "  devices                        scan once and list the station's rows\n"
-    "  watch [--for SECONDS]          list drives as they arrive and leave\n"
-    "  flash-ids                      the flash id report of the listed devices\n"
-    "  burn [--sd1 IMG] [--sd2 IMG] [--flash VLR [--voice F] [--sysconfig F]] [--json F] [--loop]\n"
-    "                                 burn every ready device\n"
-    "  make-samples DIR               write a sample package and SD image\n";
-
-}  // namespace
+#include "cli/console.h"
 
 int main(int argc, char** argv) {
-  using namespace ardentix::cli;
-  ardentix::StartOptions options;
-  std::vector<std::string> rest;
-  std::string problem;
-  if (!ardentix::ParseStartOptions(std::vector<std::string>(argv + 1, argv + argc), options, problem, &rest)) {
-    std::cerr << "ardentix-cli: " << problem << "\n" << kUsage;
-    return kExitUsage;
-  }
-  if (options.help || (!rest.empty() && rest.front() == "help")) {
-    std::cout << kUsage;
-    return kExitOk;
-  }
-  if (rest.empty()) {
-    std::cerr << kUsage;
-    return kExitUsage;
-  }
-  const std::string command = rest.front();
-  const Args args(rest.begin() + 1, rest.end());
-
-  ardentix::StationDirChoice dir;
-  if (const int status = ardentix::PrepareStart(options, dir, problem); status != 0) {
-    std::cerr << "ardentix-cli: " << problem << "\n";
-    return status == 2 ? kExitUsage : kExitFailed;
-  }
-  if (!dir.notice.empty()) std::cerr << "ardentix-cli: " << dir.notice << "\n";
-
-  // Ctrl-C asks a long command to end cleanly (a burn finishes its devices).
-  std::signal(SIGINT, [](int) { RequestStop(); });
-  std::signal(SIGTERM, [](int) { RequestStop(); });
-
-  Context ctx{dir.dir, std::cout, std::cerr};
-  ctx.interactive = ::isatty(STDOUT_FILENO) == 1;
-  if (command == "probe") return ProbeCommand(args, ctx);
-  if (command == "package") return PackageCommand(args, ctx);
-  if (command == "catalogue") return CatalogueCommand(args, ctx);
-  if (command == "settings") return SettingsCommand(args, ctx);
-  if (command == "devices") return DevicesCommand(args, ctx);
-  if (command == "watch") return WatchCommand(args, ctx);
-  if (command == "flash-ids") return FlashIdsCommand(args, ctx);
-  if (command == "burn") return BurnCommand(args, ctx);
-  if (command == "make-samples") return SamplesCommand(args, ctx);
-  std::cerr << "ardentix-cli: unknown command \"" << command << "\"\n" << kUsage;
-  return kExitUsage;
+  return ardentix::cli::RunCommandLine(ardentix::cli::ProgramArguments(argc, argv));
 }

@@ -202,16 +202,14 @@ std::optional<ProfileText> ReadProfileFile(const std::filesystem::path& path, st
   const auto type = std::filesystem::status(path, ec).type();
   if (type == std::filesystem::file_type::not_found) return ProfileText{};
   if (type == std::filesystem::file_type::directory) {
-    if (error != nullptr) *error = "cannot read " + path.string() + ": it is a folder";
+    if (error != nullptr) *error = "cannot read " + PathText(path) + ": it is a folder";
     return std::nullopt;
   }
-  try {  // ReadWholeFile throws on some read errors
-    if (std::optional<std::string> text = ReadWholeFile(path)) return ProfileText(std::move(*text));
-  } catch (const std::exception& e) {
-    if (error != nullptr) *error = "cannot read " + path.string() + ": " + e.what();
-    return std::nullopt;
+  try {
+    if (std::optional<std::string> text = ReadWholeFile(path, error, kMaxTextFileSize)) return ProfileText(std::move(*text));
+  } catch (const std::exception& e) {  // no memory for the text
+    if (error != nullptr) *error = "cannot read " + PathText(path) + ": " + e.what();
   }
-  if (error != nullptr) *error = "cannot read " + path.string() + (ec ? ": " + ec.message() : std::string());
   return std::nullopt;
 }
 

@@ -1,13 +1,8 @@
 #include "core/settings.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 #include <mutex>
 
+#include "core/platform_files.h"
 #include "core/profile.h"
 
 namespace ardentix {
@@ -15,37 +10,26 @@ namespace {
 
 int DigitValue(char c) { return (c >= '0' && c <= '9') ? c - '0' : 0; }
 
-// Exclusive advisory lock on a lock file, held for the object's life.
+// Exclusive lock on a lock file, held for the object's life.
 class FileLock {
  public:
   explicit FileLock(const std::filesystem::path& path) {
-    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd_ < 0) fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);  // someone else's lock file
-    if (fd_ < 0) {
-      error_ = "cannot open lock file " + path.string() + ": " + std::strerror(errno);
-      return;
-    }
-    int rc;
-    do {
-      rc = ::flock(fd_, LOCK_EX);
-    } while (rc != 0 && errno == EINTR);
-    if (rc != 0) {
-      error_ = "cannot lock " + path.string() + ": " + std::strerror(errno);
-      ::close(fd_);
-      fd_ = -1;
-    }
+    std::string reason;
+    handle_ = Platform().LockExclusive(path, reason);
+    if (handle_ == kNoFile) error_ = "cannot lock " + PathText(path) + ": " + reason;
   }
   ~FileLock() {
-    if (fd_ >= 0) ::close(fd_);  // closing releases the lock
+    std::string ignored;
+    if (handle_ != kNoFile) Platform().Close(handle_, ignored);  // closing releases the lock
   }
   FileLock(const FileLock&) = delete;
   FileLock& operator=(const FileLock&) = delete;
 
-  bool held() const { return fd_ >= 0; }
+  bool held() const { return handle_ != kNoFile; }
   const std::string& error() const { return error_; }
 
  private:
-  int fd_ = -1;
+  FileHandle handle_ = kNoFile;
   std::string error_;
 };
 
@@ -117,9 +101,12 @@ void AdvanceSerialTimes(std::string& serial, int32_t step, int64_t times) {
   Complement(serial);
 }
 
-Settings LoadSettings(const std::filesystem::path& path) {
+Settings LoadSettings(const std::filesystem::path& path, std::string* readError) {
   Settings s;
-  const ProfileText profile = ReadProfileFile(path).value_or(ProfileText{});
+  std::string why;
+  const std::optional<ProfileText> read = ReadProfileFile(path, &why);
+  if (readError != nullptr) *readError = read ? std::string() : why;
+  const ProfileText profile = read.value_or(ProfileText{});
   s.startSn = profile.GetString(kSetupSection, kStartSnKey, "0", kStartSnMaxChars);
   s.totalCountShown = profile.GetInt(kSetupSection, kMpCountKey, 0);
   s.LockOnXp = profile.GetInt(kSetupSection, kXpLockKey, 1);

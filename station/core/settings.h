@@ -40,14 +40,16 @@ struct Settings {
 std::filesystem::path SettingsPath(const std::filesystem::path& stationDir);
 
 // Reads the file; a missing or unreadable file or key gives the defaults.
-// Never creates the file.
-Settings LoadSettings(const std::filesystem::path& path);
+// Never creates the file. `readError` (if given) says why a file that exists
+// could not be read ("" when it was read or is missing): the counters must
+// then not be written back, as they would replace the real counts.
+Settings LoadSettings(const std::filesystem::path& path, std::string* readError = nullptr);
 
 // Writes value as "%d" to "Pass Count" (passed) or "Fail Count" in section
 // "OID MP", keeping the rest of the file byte for byte. Safe to call from
 // several burn workers and several processes at once: writers are
-// serialised in-process by a mutex and across processes by flock() on
-// "<file>.lock" beside it (the settings file itself is replaced by rename,
+// serialised in-process by a mutex and across processes by an exclusive
+// lock on "<file>.lock" beside it (the settings file itself is replaced by rename,
 // so it cannot carry the lock). The file is rewritten atomically: a crash or
 // a full disk leaves the old file. False, with `error`, when nothing was
 // written; the caller's in-memory counter stays the truth either way.

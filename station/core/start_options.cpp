@@ -1,6 +1,7 @@
 #include "core/start_options.h"
 
 #include "QMR52916LIB_ext.h"
+#include "core/file_set.h"
 
 namespace ardentix {
 
@@ -54,6 +55,10 @@ int PrepareStart(const StartOptions& options, StationDirChoice& dir, std::string
     problem = dir.error;
     return 1;
   }
+  // What a crash of an earlier run left half done is finished before anything
+  // reads the folder; what cannot be put right is said with the notice.
+  for (const std::string& p : RecoverInterruptedWrites(dir.dir))
+    dir.notice += (dir.notice.empty() ? "" : "; ") + p;
   return 0;
 }
 

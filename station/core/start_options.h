@@ -25,7 +25,8 @@ bool ParseStartOptions(const std::vector<std::string>& args, StartOptions& optio
                        std::vector<std::string>* rest = nullptr, bool othersAllowed = false);
 
 // The simulator as the options or the environment configure it, then the
-// station folder. 0 to go on; else the exit status (2 for the simulator, 1
+// station folder, in which writes a crash interrupted are finished
+// (RecoverInterruptedWrites; what it cannot put right joins dir.notice). 0 to go on; else the exit status (2 for the simulator, 1
 // for the folder) and `problem`.
 int PrepareStart(const StartOptions& options, StationDirChoice& dir, std::string& problem);
 

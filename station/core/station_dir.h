@@ -16,7 +16,8 @@ struct StationDirChoice {
 // `option` is the --station-dir value ("" when not given). Order: the option,
 // then ARDENTIX_STATION_DIR, then the folder of the running program; when that
 // default is not writable (an installed program), the user's data folder
-// ($XDG_DATA_HOME/ardentix, else ~/.local/share/ardentix).
+// ($XDG_DATA_HOME/ardentix, else ~/.local/share/ardentix; on Windows
+// "ardentix" in the local application data folder).
 StationDirChoice ResolveStationDir(const std::string& option);
 
 }  // namespace ardentix

@@ -1,9 +1,5 @@
 #include "masterimage/master_image.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
 #include <limits>
 #include <vector>
@@ -11,74 +7,11 @@
 #include "QMR52916LIB.h"
 #include "QMR52916LIB_ext.h"
 #include "station/station.h"
+#include "core/files.h"
 #include "core/strings.h"
 
 namespace ardentix {
 namespace {
-
-// The image under construction: "<image>.part" beside the final file,
-// renamed over it by Commit. Destroyed uncommitted, it removes itself.
-class PartFile {
- public:
-  explicit PartFile(std::filesystem::path path) : path_(std::move(path)), part_(path_) { part_ += ".part"; }
-  ~PartFile() { Discard(); }
-  PartFile(const PartFile&) = delete;
-  PartFile& operator=(const PartFile&) = delete;
-
-  bool Create() {
-    fd_ = ::open(part_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    return Check(fd_ >= 0, "cannot create");
-  }
-
-  bool Append(const unsigned char* data, size_t n) {
-    while (n > 0) {
-      const ssize_t w = ::write(fd_, data, n);
-      if (w < 0 && errno == EINTR) continue;
-      if (w < 0) return Check(false, "cannot write");
-      if (w == 0) {
-        errno = ENOSPC;
-        return Check(false, "cannot write");
-      }
-      data += w;
-      n -= size_t(w);
-    }
-    return true;
-  }
-
-  // Flushed to disk before the rename, so a crash right after cannot leave
-  // a short image under the final name.
-  bool Commit() {
-    const bool synced = Check(::fsync(fd_) == 0, "cannot flush");
-    const bool closed = Check(::close(fd_) == 0, "cannot close");
-    fd_ = -1;
-    if (!synced || !closed || !Check(::rename(part_.c_str(), path_.c_str()) == 0, "cannot replace")) {
-      ::unlink(part_.c_str());
-      return false;
-    }
-    committed_ = true;
-    return true;
-  }
-
-  void Discard() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-    if (!committed_) ::unlink(part_.c_str());
-  }
-
-  const std::string& error() const { return error_; }
-
- private:
-  bool Check(bool ok, const char* what) {
-    if (!ok && error_.empty()) error_ = std::string(what) + " " + part_.string() + ": " + std::strerror(errno);
-    return ok;
-  }
-
-  std::filesystem::path path_;
-  std::filesystem::path part_;
-  int fd_ = -1;
-  bool committed_ = false;
-  std::string error_;
-};
 
 class DeviceHandle {
  public:
@@ -177,8 +110,12 @@ std::optional<MasterImageJob> PrepareSdMasterImage(Station& station) {
 
 MasterImageResult CreateSdMasterImage(const MasterImageJob& job, const MasterImageProgress& progress,
                                       std::stop_token cancel) {
-  PartFile file(job.imagePath);
-  if (!file.Create()) return Failed(MasterImageOutcome::FileCreateFailed, text::kImageFileCreateFailed, file.error());
+  // The image is written beside its final name and takes its place only
+  // when complete: a failed or cancelled run leaves an earlier image as it was.
+  ReplacingFile file;
+  std::string error;
+  if (!file.Create(job.imagePath, &error))
+    return Failed(MasterImageOutcome::FileCreateFailed, text::kImageFileCreateFailed, error);
 
   DeviceHandle device(TVQ_OpenDevice(job.letter));
   if (!device.valid()) return Failed(MasterImageOutcome::OpenFailed, text::kImageOpenDeviceFailed);
@@ -204,16 +141,18 @@ MasterImageResult CreateSdMasterImage(const MasterImageJob& job, const MasterIma
       r.imageBytes = total;
       return r;
     }
-    if (!file.Append(buffer.data(), chunk)) {
-      MasterImageResult r = Failed(MasterImageOutcome::WriteFailed, text::kImageWriteFailed, file.error());
+    if (!file.Append(buffer.data(), chunk, &error)) {
+      MasterImageResult r = Failed(MasterImageOutcome::WriteFailed, text::kImageWriteFailed, error);
       r.imageBytes = total;
       return r;
     }
     done += chunk;
     if (progress) progress(done, total);
   }
-  if (!file.Commit()) {
-    MasterImageResult r = Failed(MasterImageOutcome::WriteFailed, text::kImageWriteFailed, file.error());
+  // Flushed to disk before the rename, so a crash right after cannot leave a
+  // short image under the final name.
+  if (!file.Commit(&error)) {
+    MasterImageResult r = Failed(MasterImageOutcome::WriteFailed, text::kImageWriteFailed, error);
     r.imageBytes = total;
     return r;
   }

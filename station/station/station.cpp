@@ -20,14 +20,23 @@ void Station::Initialise() {
   char caption[128];
   std::snprintf(caption, sizeof caption, "FirmwareInfo RQ4820/B/(61700)(SPIBOOT) %s ", text::kVersion);
   caption_ = caption;
-  catalogue_.Load();
+  // A file that cannot be read is said at once: the station would otherwise
+  // refuse every chip, or count from zero, without a word.
+  std::string why;
+  if (catalogue_.Load(&why) == SpiCatalogue::LoadResult::Unreadable)
+    messages_.ShowMessage("SpiList.ini cannot be read (" + why + "); no chip can be burned until it can.",
+                          text::kProgramCaption);
 
   files_.sd1ImagePath.clear();
   files_.sd2ImagePath.clear();
   files_.flashPackagePath.clear();
   ArrivalMask = 0;
   RemovalMask = 0;
-  settings_ = LoadSettings(settingsPath());
+  settings_ = LoadSettings(settingsPath(), &settingsReadError_);
+  if (!settingsReadError_.empty())
+    messages_.ShowMessage("RQ4820Ardentix.ini cannot be read (" + settingsReadError_ +
+                              "); the default settings apply and the counters are not written to it.",
+                          text::kProgramCaption);
   PassCount = settings_.PassCount;
   FailCount = settings_.FailCount;
   passCountShown = settings_.PassCount;

@@ -97,6 +97,9 @@ class Station {
   BurnFileSet& files() { return files_; }
   const Settings& settings() const { return settings_; }
   Settings& mutableSettings() { return settings_; }
+  // Set at start-up when the settings file exists but could not be read: the
+  // counters then start from the defaults and are not written back.
+  bool countersWritable() const { return settingsReadError_.empty(); }
 
   // Counters: incremented atomically by the workers, shown by the refresh.
   std::atomic<int32_t> PassCount{0};
@@ -151,6 +154,7 @@ class Station {
   SpiCatalogue catalogue_;
   BurnFileSet files_;
   Settings settings_;
+  std::string settingsReadError_;
 
   mutable std::mutex cacheMutex_;  // the caches are read by workers
   std::array<FlashSerial, kDeviceSlotCount> serialCache_{};

@@ -2,6 +2,7 @@
 
 #include <QHeaderView>
 #include <QPushButton>
+#include <QTimer>
 
 #include "catalogue/flash_id_report.h"
 #include "station/station.h"
@@ -65,7 +66,11 @@ SpiListDialog::SpiListDialog(Station& station, QWidget* parent)
   }
   connect(list_, &EditableListCtrl::cellEdited, this, &SpiListDialog::OnCellEdited);
 
-  model_.Open();
+  // A file that cannot be read is never written back; the operator is told
+  // once the dialog shows.
+  std::string problem;
+  if (!model_.Open(&problem))
+    QTimer::singleShot(0, this, [this, problem] { station_.messages().ShowMessage(problem, text::kProgramCaption); });
   FillRows();
 }
 

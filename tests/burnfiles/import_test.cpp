@@ -193,15 +193,15 @@ TEST_F(ImportTest, FailureWhileWritingLeavesTheOldSet) {
   {
     // 2.bin's new content cannot be written: 1.bin must not change alone.
     PutOldSections();
-    fs::create_directories(station / "BurnFile" / "2.bin.staged" / "x");
+    fs::create_directories(station / "BurnFile" / "2.bin.new" / "x");
     const ImportResult r = ImportBytes(good);
     EXPECT_FALSE(r.ok);
     EXPECT_NE(r.message.find("section files"), std::string::npos) << r.message;
     EXPECT_FALSE(set.packageLoaded);
     EXPECT_EQ(set.packageUserId, PackageUserId{});
-    fs::remove_all(station / "BurnFile" / "2.bin.staged");
+    fs::remove_all(station / "BurnFile" / "2.bin.new");
     ExpectOldSections();
-    EXPECT_FALSE(fs::exists(station / "BurnFile" / "1.bin.staged"));
+    EXPECT_FALSE(fs::exists(station / "BurnFile" / "1.bin.new"));
   }
   {
     // The last rename fails (3.bin is a folder): 1.bin and 2.bin are put back.

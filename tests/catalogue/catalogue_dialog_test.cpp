@@ -118,7 +118,7 @@ TEST_F(CatalogueDialogTest, CellEditsLoseTabsAndLineBreaksAndStayInsideTheTable)
   }
   model_.SetCell(1, kCatalogueType, "MX\t25");
   ASSERT_TRUE(model_.Close());
-  ASSERT_TRUE(catalogue_.Load());
+  ASSERT_EQ(catalogue_.Load(), SpiCatalogue::LoadResult::Loaded);
   EXPECT_EQ(catalogue_.Entries()[1], (SpiCatalogueEntry{"2", "MX25", "001720C2", "8192", "plain text", "33"}));
 
   for (const auto& [row, column] : std::vector<std::pair<int, int>>{{-1, 0}, {3, 0}, {0, -1}, {0, 6}}) {

@@ -130,7 +130,7 @@ TEST_F(CatalogueFile, SavesAndLoadsBack) {
 
   SpiCatalogue again(path);
   again.Add(Row("stale", "", "", "", "", ""));
-  ASSERT_TRUE(again.Load());  // replaces what was there
+  ASSERT_EQ(again.Load(), SpiCatalogue::LoadResult::Loaded);  // replaces what was there
   ASSERT_EQ(again.Count(), 2u);
   EXPECT_EQ(again.Entries()[0], Row("1", "W25Q128", "001840EF", "16384", "ok", "80"));
   EXPECT_EQ(again.FrequencyForId("001840C8"), 104);
@@ -139,7 +139,7 @@ TEST_F(CatalogueFile, SavesAndLoadsBack) {
 TEST_F(CatalogueFile, AMissingFileIsAnEmptyCatalogue) {
   SpiCatalogue cat(path);
   cat.Add(Row("", "", "001840EF", "", "", "80"));
-  EXPECT_FALSE(cat.Load());
+  EXPECT_EQ(cat.Load(), SpiCatalogue::LoadResult::Missing);
   EXPECT_EQ(cat.Count(), 0u);
   EXPECT_EQ(cat.FrequencyForId("001840EF"), kUnknownChipFrequencyMHz);
   EXPECT_FALSE(fs::exists(path));
@@ -213,7 +213,7 @@ TEST(StarterCatalogue, HoldsTheSimulatorsChipAsExamples) {
   EXPECT_EQ(text.back(), '\n');
 
   SpiCatalogue cat(file);
-  ASSERT_TRUE(cat.Load());
+  ASSERT_EQ(cat.Load(), SpiCatalogue::LoadResult::Loaded);
   EXPECT_GE(cat.Count(), 3u);
   EXPECT_EQ(text.substr(0, text.find('\r')), "Spi Count = " + std::to_string(cat.Count()) + " ");
   const unsigned char simulated[4] = {0x00, 0xEF, 0x40, 0x18};

@@ -72,7 +72,7 @@ class MasterImageTest : public StationTest {
   fs::path ImagePath(char letter = 'E') const { return dir_ / (std::string("Image_") + letter + ".bin"); }
   bool PartialLeft() const {
     for (const auto& entry : fs::directory_iterator(dir_))
-      if (entry.path().extension() == ".part") return true;
+      if (TemporaryOwner(entry.path())) return true;
     return false;
   }
 };
