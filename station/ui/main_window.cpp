@@ -28,6 +28,7 @@
 #include "burnfiles/texts.h"
 #include "catalogue/catalogue_dialog_model.h"
 #include "catalogue/flash_id_report.h"
+#include "core/platform_files.h"
 #include "core/strings.h"
 #include "ui/about_dialog.h"
 #include "ui/dialog_units.h"
@@ -42,7 +43,8 @@ namespace {
 
 QString Text(int stringId) { return QString::fromUtf8(StringText(stringId)); }
 
-QString PathText(const std::filesystem::path& path) { return QString::fromStdString(path.string()); }
+// UTF-8 both ways, so that names outside the system's code page survive on Windows.
+QString PathText(const std::filesystem::path& path) { return QString::fromStdString(ardentix::PathText(path)); }
 
 }  // namespace
 
