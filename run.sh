@@ -53,6 +53,9 @@ cmd_test() {
     TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 "$ROOT/build-tsan/bin/"$t --gtest_brief=1
   done
 
+  echo "== the portable station sources, compiled for Windows =="
+  "$ROOT/scripts/check-windows.sh"
+
   if [ -d "$ROOT/fuzz" ] && ls "$ROOT"/fuzz/fuzz_*.cpp >/dev/null 2>&1; then
     echo "== fuzz targets, briefly =="
     build_fuzz

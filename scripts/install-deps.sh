@@ -10,6 +10,7 @@ PACKAGES=(
   libudev-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   clang libclang-rt-14-dev
+  g++-mingw-w64-x86-64-posix
   xvfb xauth dosfstools util-linux
   fonts-dejavu-core fonts-dejavu-extra
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64

@@ -164,23 +164,30 @@ bool RollForward(const Names& n, const Journal& j, std::string* error) {
 }
 
 // "rollback": each old file back in its place. Each new file goes back to
-// "<file>.new" first and is removed only once the journal is gone, so that
-// at every step both sets are still whole and a journal still saying
-// "commit" can complete the new one.
-bool RollBack(const Names& n, const Journal& j, std::string* error) {
+// "<file>.new" first, so that at every step both sets are still whole; while
+// the journal still says "commit" (when "rollback" could not be written) the
+// new files are removed only once it is gone, since until then the next
+// start would complete the new set from them.
+bool RollBack(const Names& n, const Journal& j, bool journalSaysRollback, std::string* error) {
   for (auto it = j.entries.rbegin(); it != j.entries.rend(); ++it) {
     const Entry& e = *it;
     // The new file is in place when its ".new" is gone: where an old file
     // was moved aside, or where there was none.
-    const bool newInPlace = e.replace && !Exists(n.New(e)) && Exists(n.Target(e)) && (Exists(n.Old(e)) || !e.hadOld);
+    const bool newInPlace =
+        e.replace && !Exists(n.New(e)) && Exists(n.Target(e)) && (Exists(n.Old(e)) || !e.hadOld);
     if (newInPlace && !RenameFile(n.Target(e), n.New(e), error)) return false;
     // Without "<file>.old" the old file was never moved.
     if (e.hadOld && Exists(n.Old(e)) && !RenameFile(n.Old(e), n.Target(e), error)) return false;
   }
   Platform().SyncFolder(n.folder);
-  if (!RemoveJournal(n, error)) return false;
-  for (const Entry& e : j.entries) RemoveFile(n.New(e), nullptr);
-  return true;
+  if (!journalSaysRollback) {
+    if (!RemoveJournal(n, error)) return false;
+    for (const Entry& e : j.entries) RemoveFile(n.New(e), nullptr);
+    return true;
+  }
+  for (const Entry& e : j.entries)
+    if (!RemoveFile(n.New(e), error)) return false;
+  return RemoveJournal(n, error);
 }
 
 // With the folder's lock held.
@@ -197,7 +204,7 @@ bool RecoverLocked(const Names& n, std::string* error) {
   switch (j->stage) {
     case Stage::Staging: return DiscardStaging(n, *j, error);
     case Stage::Commit: return RollForward(n, *j, error);
-    case Stage::Rollback: return RollBack(n, *j, error);
+    case Stage::Rollback: return RollBack(n, *j, true, error);
   }
   return false;
 }
@@ -282,15 +289,17 @@ bool ReplaceFilesTogether(const std::vector<FileChange>& changes, std::string* e
   Platform().SyncFolder(n.folder);
 
   if (applied) {
-    // 3. Leftovers; should any stay, the next recovery removes them.
-    for (const Entry& e : j.entries) RemoveFile(n.Old(e), nullptr);
-    RemoveJournal(n, nullptr);
+    // 3. The old files go; should one stay, so does the journal, and the
+    // next recovery removes it.
+    bool clean = true;
+    for (const Entry& e : j.entries) clean = RemoveFile(n.Old(e), nullptr) && clean;
+    if (clean) RemoveJournal(n, nullptr);
     return true;
   }
   j.stage = Stage::Rollback;
-  WriteJournal(n, j, nullptr);  // if even this fails, "commit" completes the new set later
+  const bool recorded = WriteJournal(n, j, nullptr);  // else "commit" stays on disk
   std::string undo;
-  if (!RollBack(n, j, &undo)) {
+  if (!RollBack(n, j, recorded, &undo)) {
     SetError(error, failure + "; putting the old files back failed too (" + undo +
                         "); the next start puts them right");
     return false;

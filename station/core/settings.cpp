@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "core/files.h"
 #include "core/platform_files.h"
 #include "core/profile.h"
 
@@ -126,7 +127,9 @@ bool SaveCounter(const std::filesystem::path& path, bool passed, int32_t value, 
   // each write back only its own counter.
   static std::mutex inProcess;
   std::lock_guard guard(inProcess);
-  std::filesystem::path lockPath = path;
+  // Beside the file itself: stations sharing one settings file through links
+  // must share its lock too.
+  std::filesystem::path lockPath = ResolveLinks(path);
   lockPath += ".lock";
   FileLock acrossProcesses(lockPath);
   if (!acrossProcesses.held()) {

@@ -49,9 +49,9 @@ Settings LoadSettings(const std::filesystem::path& path, std::string* readError 
 // "OID MP", keeping the rest of the file byte for byte. Safe to call from
 // several burn workers and several processes at once: writers are
 // serialised in-process by a mutex and across processes by an exclusive
-// lock on "<file>.lock" beside it (the settings file itself is replaced by rename,
-// so it cannot carry the lock). The file is rewritten atomically: a crash or
-// a full disk leaves the old file. False, with `error`, when nothing was
+// lock on "<file>.lock" beside the file (the one a link leads to; the file
+// itself is replaced by rename, so it cannot carry the lock). The file is
+// rewritten atomically: a crash or a full disk leaves the old file. False, with `error`, when nothing was
 // written; the caller's in-memory counter stays the truth either way.
 bool SaveCounter(const std::filesystem::path& path, bool passed, int32_t value, std::string* error = nullptr);
 

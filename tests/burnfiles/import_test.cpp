@@ -4,11 +4,14 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <cstdlib>
 
 #include "burnfiles/assemble.h"
 #include "burnfiles/import.h"
+#include "burnfiles/package.h"
 #include "burnfiles/texts.h"
 #include "burnfiles_fixture.h"
+#include "core/faulty_platform.h"
 
 namespace ardentix {
 namespace {
@@ -190,6 +193,81 @@ TEST_F(ImportTest, HugeFileIsRefusedWithoutReadingIt) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
   EXPECT_EQ(r.message, "vlr file format error");
   ExpectOldSections();
+}
+
+TEST_F(ImportTest, APackageBeyondTheFlashABurnReachesIsRefusedUnread) {
+  // 20 MiB on paper (sparse), well-formed, its checksum not checked: nothing
+  // but its size is wrong, and no burn could ever erase that much flash.
+  const fs::path big = station / "big.vlr";
+  WriteFile(big, MakePackage(3072, {W(1024), W(20u << 20), 0, 0, W(64)}, "ABC", false));
+  fs::resize_file(big, 20u << 20);
+  PutOldSections();
+  const ImportResult r = ImportBurnPackage(set, big);
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(r.message, "vlr file format error");
+  EXPECT_NE(r.detail.find(std::to_string(kMaxFlashImageSize)), std::string::npos) << r.detail;
+  ExpectOldSections();
+}
+
+// Nothing of the import needs hard links: a rename refused on the way (as a
+// file system may) puts the old set back whole, 4.bin included.
+TEST_F(ImportTest, ARefusedRenameLeavesTheOldSetWithoutHardLinks) {
+  const std::string good = MakePackage(3072, bftest::TypicalWords());
+  for (const char* refused : {"1.bin.new", "3.bin.new", "2.bin", "4.bin"}) {
+    SCOPED_TRACE(refused);
+    PutOldSections();
+    ImportResult r;
+    {
+      test::FaultyPlatform faults;
+      faults.allow = [refused](int, test::Step step, const fs::path& path) {
+        return !(step == test::Step::Rename && path.filename() == refused);
+      };
+      r = ImportBytes(good);
+    }
+    EXPECT_FALSE(r.ok);
+    EXPECT_NE(r.detail.find("injected failure"), std::string::npos) << r.detail;
+    EXPECT_FALSE(set.packageLoaded);
+    ExpectOldSections();
+    EXPECT_FALSE(fs::exists(station / "BurnFile" / "replace.journal"));
+  }
+}
+
+// The same on a real FAT file system, as on a USB stick, where the machine
+// lets the test mount one.
+TEST_F(ImportTest, OnFatTheOldSetStaysWholeAndTheNewOneArrives) {
+  const fs::path image = station / "fat.img", mount = station / "fat";
+  fs::create_directories(mount);
+  const std::string make = "truncate -s 16M '" + image.string() + "' && mkfs.fat '" + image.string() +
+                           "' >/dev/null 2>&1 && mount -t vfat -o loop '" + image.string() + "' '" +
+                           mount.string() + "' >/dev/null 2>&1";
+  if (std::system(make.c_str()) != 0) GTEST_SKIP() << "no FAT file system can be mounted here";
+  struct Unmount {
+    std::string command;
+    ~Unmount() { [[maybe_unused]] const int rc = std::system(command.c_str()); }
+  } unmount{"umount '" + mount.string() + "'"};
+
+  BurnFileSet fat;
+  SetProgramDirectory(fat, mount);
+  fs::create_directories(SectionFolder(fat));
+  WriteFile(fat.firmwareSectionPath, "old firmware");
+  WriteFile(fat.voiceSectionPath, "old voice");
+  WriteFile(fat.sysconfigSectionPath, "old sysconfig");
+  const std::string good = MakePackage(3072, bftest::TypicalWords());
+  WriteFile(mount / "pkg.vlr", good);
+  {
+    test::FaultyPlatform faults;
+    faults.allow = [](int, test::Step step, const fs::path& path) {
+      return !(step == test::Step::Rename && path.filename() == "3.bin.new");
+    };
+    EXPECT_FALSE(ImportBurnPackage(fat, mount / "pkg.vlr").ok);
+  }
+  EXPECT_EQ(ReadFile(fat.firmwareSectionPath), "old firmware");
+  EXPECT_EQ(ReadFile(fat.voiceSectionPath), "old voice");
+  EXPECT_EQ(ReadFile(fat.sysconfigSectionPath), "old sysconfig");
+  const ImportResult r = ImportBurnPackage(fat, mount / "pkg.vlr");
+  ASSERT_TRUE(r.ok) << r.detail;
+  EXPECT_EQ(ReadFile(fat.firmwareSectionPath), good.substr(0, 1024));
+  EXPECT_EQ(ReadFile(fat.sysconfigSectionPath), good.substr(2048, 952));
 }
 
 TEST_F(ImportTest, FailureWhileWritingLeavesTheOldSet) {

@@ -89,6 +89,10 @@ TEST(Layout, AcceptsWellFormedHeadersAndRefusesTheRest) {
 
       {"shorter than the header", 203, {0, 0, 0, 0, W(0)}, false, {}, {}, {}, false, false, "shorter"},
       {"more than 4 GiB", fourGiB, {W(1024), W(2000), 0, 0}, false, {}, {}, {}, false, false, "more than"},
+      {"more flash than a burn reaches", (16u << 20) + 2, {W(1024), W(2000), 0, 0}, false, {}, {}, {}, false,
+       false, "bytes of flash a burn can reach"},
+      {"as much flash as a burn reaches", 16u << 20, {W(1024), W(16u << 20), 0, 0}, true, {0, 1024},
+       {1024, 16u << 20}, {}, true},
       {"firmwareEnd below 0x400000", 3072, {0x3FFFFF, W(2000), 0, 0}, false, {}, {}, {}, false, false,
        "firmwareEnd 0x003FFFFF is below"},
       {"firmwareEnd at 0x400000 puts the header in section 2", 3072, {W(0), W(2000), 0, 0}, false, {}, {}, {},

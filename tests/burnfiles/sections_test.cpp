@@ -83,6 +83,19 @@ TEST_F(SectionsTest, FailedReplacementKeepsSectionAndFlag) {
   }
 }
 
+TEST_F(SectionsTest, AFileBeyondTheFlashABurnReachesIsRefusedUncopied) {
+  const std::string oldVoice = ReadFile(set.voiceSectionPath);
+  const fs::path huge = station / "huge.bin";
+  WriteFile(huge, "voice");
+  fs::resize_file(huge, uint64_t(3) << 30);  // sparse: 3 GiB on paper
+  const ReplaceResult r = ReplaceVoiceSection(set, huge);
+  EXPECT_FALSE(r.ok);
+  EXPECT_NE(r.message.find("too big"), std::string::npos) << r.message;
+  EXPECT_NE(r.message.find("not replaced"), std::string::npos) << r.message;
+  EXPECT_EQ(ReadFile(set.voiceSectionPath), oldVoice);
+  EXPECT_FALSE(set.voiceReplaced);
+}
+
 TEST_F(SectionsTest, ExportHoldsTheReplacedSectionsAndKeepsTheFlags) {
   const std::string voice = bftest::Pattern(1500, 4), sys = bftest::Pattern(333, 5);  // sysconfig of odd length
   WriteFile(station / "v.bin", voice);

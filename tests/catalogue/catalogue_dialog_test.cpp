@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include "catalogue/flash_id_report.h"
+#include "core/faulty_platform.h"
 #include "core/files.h"
 #include "core/strings.h"
 #include "station/station_fixture.h"
@@ -134,6 +137,61 @@ TEST_F(CatalogueDialogTest, AFailedSaveOnCloseIsReported) {
   EXPECT_FALSE(model_.Close(&error));
   EXPECT_FALSE(error.empty());
   EXPECT_EQ(catalogue_.Count(), 2u) << "the rows are still the catalogue in memory";
+}
+
+// A catalogue the station cannot read is never written back, however the
+// dialog closes: its rows are unknown, and saving the table would put an
+// empty or half-known list in their place.
+TEST_F(CatalogueDialogTest, AnUnreadableFileIsReportedAndNeverWrittenBack) {
+  const struct {
+    const char* name;
+    bool regularFile;  // else what stands in its place is checked to stay
+    fs::file_type type;
+  } cases[] = {
+      {"the station's user may not read it", true, fs::file_type::regular},
+      {"a folder in its place", false, fs::file_type::directory},
+#if !defined(_WIN32)  // Windows has no FIFOs in its file system
+      {"a FIFO in its place", false, fs::file_type::fifo},
+#endif
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(model_.Open());
+    fs::remove_all(file());
+    if (c.type == fs::file_type::regular) WriteText(file(), kThreeChips);
+    if (c.type == fs::file_type::directory) fs::create_directories(file());
+#if !defined(_WIN32)
+    if (c.type == fs::file_type::fifo) {
+      ASSERT_EQ(::mkfifo(file().c_str(), 0644), 0);
+    }
+#endif
+    {
+      test::FaultyPlatform unreadable;
+      unreadable.refuseReading = [this](const fs::path& p) { return p == file(); };
+      std::string problem;
+      EXPECT_FALSE(model_.Open(&problem));
+      EXPECT_NE(problem.find("SpiList.ini cannot be read"), std::string::npos) << problem;
+      EXPECT_FALSE(model_.WillSave());
+      EXPECT_EQ(model_.RowCount(), 3) << "the chips the station knows stay";
+      model_.Delete(0);
+      model_.Add();
+      std::string error;
+      EXPECT_FALSE(model_.Close(&error));
+      EXPECT_NE(error.find("could not be read"), std::string::npos) << error;
+    }
+    EXPECT_EQ(fs::symlink_status(file()).type(), c.type);
+    if (c.regularFile) {
+      EXPECT_EQ(FileText(), kThreeChips);
+    }
+    fs::remove_all(file());
+    WriteText(file(), kThreeChips);
+  }
+  // A missing file is no fault: the table starts empty and closing creates it.
+  fs::remove(file());
+  EXPECT_TRUE(model_.Open());
+  EXPECT_EQ(model_.RowCount(), 0);
+  ASSERT_TRUE(model_.Close());
+  EXPECT_EQ(FileText(), "Spi Count = 0 \r\n");
 }
 
 // --- With a station on simulated devices -------------------------------------

@@ -124,7 +124,7 @@ class SettingsFile : public ::testing::Test {
   void Write(const std::string& text) { ASSERT_TRUE(WriteFileAtomically(path, text)); }
   std::string Read() { return ReadWholeFile(path).value_or("<missing>"); }
 
-  test::TempDir dir;
+  test::TempDir dir{test::MemoryTempBase()};  // hundreds of flushed writes
   fs::path path = SettingsPath(dir.path());
 };
 

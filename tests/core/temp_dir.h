@@ -9,12 +9,20 @@
 
 namespace ardentix::test {
 
+// A folder in memory when the system has one (/dev/shm): for tests that
+// write the same files hundreds of times, where waiting for the disk to
+// flush would be all they do.
+inline std::filesystem::path MemoryTempBase() {
+  std::error_code ec;
+  return std::filesystem::is_directory("/dev/shm", ec) ? std::filesystem::path("/dev/shm")
+                                                       : std::filesystem::temp_directory_path();
+}
+
 class TempDir {
  public:
-  TempDir() {
+  explicit TempDir(const std::filesystem::path& base = std::filesystem::temp_directory_path()) {
     static std::atomic<int> counter{0};
-    path_ = std::filesystem::temp_directory_path() /
-            ("ardentix-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+    path_ = base / ("ardentix-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
     std::filesystem::remove_all(path_);
     std::filesystem::create_directories(path_);
   }

@@ -8,6 +8,8 @@
 #include "burnfiles/import.h"
 #include "burnfiles/sample.h"
 #include "burnfiles/sections.h"
+#include "core/faulty_platform.h"
+#include "core/files.h"
 #include "core/settings.h"
 #include "core/status_codes.h"
 #include "core/strings.h"
@@ -411,6 +413,42 @@ TEST_F(BurnTest, SavedReadBackHoldsTheWholeCardAfterADifference) {
   ASSERT_EQ(saved.size(), image.size());
   EXPECT_NE(saved, image);
   EXPECT_EQ(saved.substr(61440), image.substr(61440)) << "only the first chunk differed";
+}
+
+// Counters that start from the defaults because the settings file could not
+// be read must not be written over the real counts once it can be.
+TEST_F(BurnTest, AnUnreadableSettingsFileIsSaidAndNotWrittenOver) {
+  const std::string settings = "[OID MP]\r\nPass Count=5000\r\nFail Count=7\r\n";
+  WriteText(dir_ / "RQ4820Ardentix.ini", settings);
+  {
+    test::FaultyPlatform unreadable;
+    unreadable.refuseReading = [this](const std::filesystem::path& p) { return p == dir_ / "RQ4820Ardentix.ini"; };
+    StartWith("1");
+  }
+  ASSERT_FALSE(messages_.shown.empty());
+  EXPECT_EQ(messages_.shown[0].rfind("RQ4820Ardentix.ini cannot be read", 0), 0u) << messages_.shown[0];
+  ImportPackage();
+  Check(false, true);
+  Burn();
+  EXPECT_EQ(station_->slots().GetDeviceResult('E'), status::kSuccess);
+  EXPECT_EQ(station_->PassCount.load(), 1);
+  EXPECT_EQ(ReadWholeFile(dir_ / "RQ4820Ardentix.ini"), settings);
+}
+
+// A verification that stops before the card's end drops its copy: the last
+// complete read-back stays.
+TEST_F(BurnTest, AVerificationThatStopsEarlyKeepsTheLastCompleteReadBack) {
+  StartWith("1");
+  ChooseSdImage(150000);
+  station_->mutableSettings().SaveSdFile = 1;
+  WriteText(dir_ / "E.bin", "the last complete read-back");
+  AddFault('E', R"({"on":"sd-read","after":1,"action":"fail"})");
+  Check(true, false);
+  Burn();
+  EXPECT_EQ(station_->slots().GetDeviceResult('E'), status::kSdVerifyFailed);
+  EXPECT_EQ(ReadWholeFile(dir_ / "E.bin"), "the last complete read-back");
+  for (const auto& entry : std::filesystem::directory_iterator(dir_))
+    EXPECT_FALSE(TemporaryOwner(entry.path())) << entry.path();
 }
 
 }  // namespace

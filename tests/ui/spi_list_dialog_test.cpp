@@ -115,6 +115,26 @@ class SpiListDialogTest : public QObject {
     QVERIFY(s_->messages.shown[0].text.rfind("SpiList.ini was not saved", 0) == 0);
   }
 
+  void anUnreadableCatalogueIsReportedAndNotWrittenBack() {
+    Open();
+    // A folder where the file should be: it cannot be read, so it must not be written.
+    dialog_.reset();
+    std::filesystem::remove(s_->dir / "SpiList.ini");
+    std::filesystem::create_directories(s_->dir / "SpiList.ini");
+    dialog_ = std::make_unique<SpiListDialog>(s_->station(), s_->window.get());
+    dialog_->show();
+    QTRY_COMPARE(int(s_->messages.shown.size()), 1);
+    QVERIFY(s_->messages.shown[0].text.rfind("SpiList.ini cannot be read", 0) == 0);
+    QCOMPARE(List()->rowCount(), 2);  // the chips the station knows
+    Button(1047)->click();
+    Button(1)->click();
+    QVERIFY(!dialog_->isVisible());
+    QCOMPARE(int(s_->messages.shown.size()), 2);
+    QVERIFY(s_->messages.shown[1].text.rfind("SpiList.ini was not saved", 0) == 0);
+    QVERIFY(std::filesystem::is_directory(s_->dir / "SpiList.ini"));
+    QVERIFY(std::filesystem::is_empty(s_->dir / "SpiList.ini"));
+  }
+
   void addAndDelete() {
     Open();
     Button(1047)->click();
