@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Ardentix: one entry point for building, testing and running the station.
 #   ./run.sh demo        burn simulated devices with the command-line station
-#   ./run.sh test        build and run the whole test suite (normal and sanitizer builds)
+#   ./run.sh test        build and run the whole test suite (normal and sanitizer builds, Windows)
+#   ./run.sh test-windows  cross-build for Windows and run its tests under Wine
 #   ./run.sh fuzz [SECS] run each fuzz target for a while (default 60 s)
 #   ./run.sh bench       run the benchmarks
 #   ./run.sh system-test the station against a real Linux kernel's USB stack (QEMU)
@@ -69,7 +70,34 @@ cmd_test() {
     build_fuzz
     run_fuzzers 10
   fi
+  cmd_test_windows
   echo "All tests passed."
+}
+
+# The Windows deliverables: cross-built with MinGW-w64 into build-windows/
+# (64-bit, tested under Wine) and build-windows-x86/ (the 32-bit library).
+cmd_test_windows() {
+  deps
+  echo "== Windows cross build: QMR52916LIB.dll, ardentix-cli.exe and the tests, run under Wine =="
+  local win="$ROOT/build-windows" x86="$ROOT/build-windows-x86"
+  # The Linux command line is the reference the Windows burn is compared with.
+  configure "$ROOT/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  cmake --build "$ROOT/build" -j "$JOBS" --target ardentix-cli
+  configure "$win" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release \
+    -DARDENTIX_GUI=OFF -DARDENTIX_BENCH=OFF -DARDENTIX_LINUX_CLI="$ROOT/build/bin/ardentix-cli"
+  cmake --build "$win" -j "$JOBS"
+  configure "$x86" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-i686.cmake" -DCMAKE_BUILD_TYPE=Release \
+    -DARDENTIX_GUI=OFF -DARDENTIX_BENCH=OFF -DARDENTIX_TESTS=OFF
+  cmake --build "$x86" -j "$JOBS" --target QMR52916LIB
+  echo "-- 32-bit QMR52916LIB.dll exports"
+  OBJDUMP=i686-w64-mingw32-objdump "$ROOT/tests/devicelib/check_exports.sh" "$x86/bin/QMR52916LIB.dll"
+
+  export WINEPREFIX="$win/wine-prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  trap 'wineserver -k 2>/dev/null || true' EXIT
+  "$ROOT/scripts/wine-prefix.sh" "$WINEPREFIX"
+  run_ctest "$win"
+  wineserver -k 2>/dev/null || true
+  trap - EXIT
 }
 
 build_fuzz() {
@@ -144,6 +172,7 @@ cmd_bench() {
 case "${1:-}" in
   demo) shift; cmd_demo "$@" ;;
   test) shift; cmd_test "$@" ;;
+  test-windows) shift; cmd_test_windows "$@" ;;
   fuzz) shift; cmd_fuzz "$@" ;;
   bench) shift; cmd_bench "$@" ;;
   system-test) shift; cmd_system_test ;;

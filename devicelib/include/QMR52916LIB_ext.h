@@ -13,11 +13,11 @@ extern "C" {
 #endif
 
 /* Closes a handle from TVQ_OpenDevice or USB_OpenDevice; the invalid handle is ignored. */
-QMR_API void QMR_CloseDevice(void* handle);
+QMR_API void QMR_CALL QMR_CloseDevice(void* handle);
 
 /* Appends one line per command to the file ("" or NULL: off). Overrides
  * QMR52916_TRACE. Returns 1, or 0 when the file cannot be opened. */
-QMR_API int QMR_SetTraceFile(const char* path);
+QMR_API int QMR_CALL QMR_SetTraceFile(const char* path);
 
 /* --- Drives ----------------------------------------------------------------
  * The real drives that TVQ_OpenDevice can reach (the simulator's are in
@@ -28,66 +28,66 @@ QMR_API int QMR_SetTraceFile(const char* path);
  * drives again. Any thread may call them. */
 
 /* Drive mask (bit 0 = "A:") of the lettered drives. */
-QMR_API unsigned long QMR_DriveMask(void);
+QMR_API unsigned long QMR_CALL QMR_DriveMask(void);
 
 /* The OS device node behind a letter ("/dev/sdb"), NUL-terminated. Returns 1,
  * or 0 when the letter names no drive or the node does not fit size bytes. */
-QMR_API int QMR_DriveNode(char letter, char* out, int size);
+QMR_API int QMR_CALL QMR_DriveNode(char letter, char* out, int size);
 
 /* Returns the drive mask and gives the letters that appeared (arrived) and
  * went (removed) since the previous call; a letter whose device changed is in
  * both. Meant for one watcher per process. Either pointer may be NULL. */
-QMR_API unsigned long QMR_DriveChanges(unsigned long* arrived, unsigned long* removed);
+QMR_API unsigned long QMR_CALL QMR_DriveChanges(unsigned long* arrived, unsigned long* removed);
 
 /* --- Simulator -------------------------------------------------------------
  * spec: a number N (N default devices on E, F, G, ...), JSON text, or the path
  * of a JSON file; NULL or "" switches the simulator off (real devices). This
  * replaces whatever QMR52916_SIMULATE gave. Returns 1, or 0 with a message in
  * error (which may be NULL) and the previous configuration kept. */
-QMR_API int QMR_SimConfigure(const char* spec, char* error, int errorSize);
+QMR_API int QMR_CALL QMR_SimConfigure(const char* spec, char* error, int errorSize);
 
 /* 1 when commands go to simulated devices. When QMR52916_SIMULATE holds a
  * configuration that cannot be used, returns -1 and puts the message in error. */
-QMR_API int QMR_SimStatus(char* error, int errorSize);
+QMR_API int QMR_CALL QMR_SimStatus(char* error, int errorSize);
 
 /* Drive mask (bit 0 = "A:") of the simulated drives currently plugged. */
-QMR_API unsigned long QMR_SimDriveMask(void);
+QMR_API unsigned long QMR_CALL QMR_SimDriveMask(void);
 
 /* Plug in or pull out the device that owns the letter (either logical unit). */
-QMR_API int QMR_SimPlug(char letter);
-QMR_API int QMR_SimUnplug(char letter);
+QMR_API int QMR_CALL QMR_SimPlug(char letter);
+QMR_API int QMR_CALL QMR_SimUnplug(char letter);
 
 /* Adds a fault to the device that owns the letter, in the JSON form of the
  * configuration's "faults" entries. */
-QMR_API int QMR_SimAddFault(char letter, const char* faultJson, char* error, int errorSize);
+QMR_API int QMR_CALL QMR_SimAddFault(char letter, const char* faultJson, char* error, int errorSize);
 
 /* Direct access to simulated content, without commands, faults or timing. */
-QMR_API int QMR_SimPeekFlash(char letter, unsigned long long address, unsigned char* buffer,
+QMR_API int QMR_CALL QMR_SimPeekFlash(char letter, unsigned long long address, unsigned char* buffer,
                              unsigned long long length);
-QMR_API int QMR_SimPokeFlash(char letter, unsigned long long address, const unsigned char* buffer,
+QMR_API int QMR_CALL QMR_SimPokeFlash(char letter, unsigned long long address, const unsigned char* buffer,
                              unsigned long long length);
-QMR_API int QMR_SimPeekSd(char letter, unsigned long long offset, unsigned char* buffer,
+QMR_API int QMR_CALL QMR_SimPeekSd(char letter, unsigned long long offset, unsigned char* buffer,
                           unsigned long long length);
 
 /* Called on every simulated plug (arrived = 1) and unplug (0) with the mask
  * of the device's letters, from the thread that caused it. NULL removes it.
  * The listener stays installed when the configuration is replaced. */
-typedef void (*QMR_SimListener)(void* context, int arrived, unsigned long mask);
-QMR_API void QMR_SimSetListener(QMR_SimListener listener, void* context);
+typedef void (QMR_CALL *QMR_SimListener)(void* context, int arrived, unsigned long mask);
+QMR_API void QMR_CALL QMR_SimSetListener(QMR_SimListener listener, void* context);
 
 /* The volume lock of a simulated drive: 0 when a "lock" fault fires or the
  * device is gone. */
-QMR_API int QMR_SimLockVolume(char letter);
-QMR_API int QMR_SimUnlockVolume(char letter);
+QMR_API int QMR_CALL QMR_SimLockVolume(char letter);
+QMR_API int QMR_CALL QMR_SimUnlockVolume(char letter);
 
 /* A simulated card's size and the bytes written to it so far. */
-QMR_API int QMR_SimCardUsage(char letter, unsigned long long* totalBytes, unsigned long long* usedBytes);
+QMR_API int QMR_CALL QMR_SimCardUsage(char letter, unsigned long long* totalBytes, unsigned long long* usedBytes);
 /* Empties a simulated card, as a format would. */
-QMR_API int QMR_SimFormatCard(char letter);
+QMR_API int QMR_CALL QMR_SimFormatCard(char letter);
 
 /* The letters of every simulated device (logical unit 0), plugged or not, in
  * configuration order, NUL-terminated in out. Returns how many there are. */
-QMR_API int QMR_SimDeviceLetters(char* out, int outSize);
+QMR_API int QMR_CALL QMR_SimDeviceLetters(char* out, int outSize);
 
 #ifdef __cplusplus
 }

@@ -15,19 +15,22 @@
 
 namespace {
 
-std::unique_ptr<qmr::Backend> OpenBackend(char letter) {
-  if (auto bus = qmr::SimulatedBus()) return qmr::OpenSimulated(*bus, letter);
+void* Record(char letter, std::unique_ptr<qmr::Backend> backend) {
+  return backend ? qmr::MakeHandle(letter, std::move(backend)) : qmr::InvalidHandle();
+}
+
+void* OpenHandle(char letter) {
+  if (auto bus = qmr::SimulatedBus()) return Record(letter, qmr::OpenSimulated(*bus, letter));
 #if defined(_WIN32)
   return qmr::windows_sptd::OpenVolume(letter);
 #else
-  return qmr::linux_sg::OpenVolume(letter);
+  return Record(letter, qmr::linux_sg::OpenVolume(letter));
 #endif
 }
 
 void* Open(char letter, bool identifyCheck) {
-  auto backend = OpenBackend(letter);
-  if (!backend) return qmr::InvalidHandle();
-  void* handle = qmr::MakeHandle(letter, std::move(backend));
+  void* handle = OpenHandle(letter);
+  if (qmr::IsInvalidHandle(handle)) return qmr::InvalidHandle();
   if (identifyCheck) {
     // A device of this family answers the identify command with (1, 1).
     const uint8_t cdb[16] = {0xF6};

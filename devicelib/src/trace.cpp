@@ -2,8 +2,12 @@
 
 #include "QMR52916LIB_ext.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <unistd.h>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -12,20 +16,46 @@
 namespace qmr {
 namespace {
 
+// One write per line to a file opened for appending only: lines from
+// threads and processes never mix.
+#if defined(_WIN32)
+using TraceFile = HANDLE;
+const TraceFile kNoFile = INVALID_HANDLE_VALUE;
+
+TraceFile OpenForAppend(const char* path) {
+  if (path == nullptr || *path == '\0') return kNoFile;
+  // With append access alone every write goes to the end of the file at once.
+  return ::CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+void AppendLine(TraceFile file, const std::string& line) {
+  DWORD written = 0;
+  ::WriteFile(file, line.data(), DWORD(line.size()), &written, nullptr);
+}
+void CloseFile(TraceFile file) { ::CloseHandle(file); }
+#else
+using TraceFile = int;
+const TraceFile kNoFile = -1;
+
+TraceFile OpenForAppend(const char* path) {
+  if (path == nullptr || *path == '\0') return kNoFile;
+  return ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+}
+void AppendLine(TraceFile file, const std::string& line) {
+  [[maybe_unused]] ssize_t written = ::write(file, line.data(), line.size());
+}
+void CloseFile(TraceFile file) { ::close(file); }
+#endif
+
 struct TraceState {
   std::mutex mutex;
-  int fd = -1;
+  TraceFile fd = kNoFile;
   bool initialised = false;
 };
 
 TraceState& State() {
   static TraceState state;
   return state;
-}
-
-int OpenForAppend(const char* path) {
-  if (path == nullptr || *path == '\0') return -1;
-  return ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
 }
 
 // Caller holds the mutex.
@@ -51,19 +81,17 @@ void TraceCommand(char letter, const ScsiRequest& request, bool ok) {
   TraceState& s = State();
   std::lock_guard lock(s.mutex);
   InitFromEnvironment(s);
-  if (s.fd < 0) return;
-  const std::string line = FormatTraceLine(letter, request, ok);
-  // One write per line with O_APPEND: lines from threads and processes never mix.
-  [[maybe_unused]] ssize_t written = ::write(s.fd, line.data(), line.size());
+  if (s.fd == kNoFile) return;
+  AppendLine(s.fd, FormatTraceLine(letter, request, ok));
 }
 
 bool SetTraceFile(const char* path) {
   TraceState& s = State();
   std::lock_guard lock(s.mutex);
   s.initialised = true;
-  if (s.fd >= 0) ::close(s.fd);
+  if (s.fd != kNoFile) CloseFile(s.fd);
   s.fd = OpenForAppend(path);
-  return path == nullptr || *path == '\0' || s.fd >= 0;
+  return path == nullptr || *path == '\0' || s.fd != kNoFile;
 }
 
 }  // namespace qmr

@@ -1,11 +1,40 @@
 #include "transport.h"
 
 #include <cstring>
+#include <mutex>
+#include <unordered_set>
 
 #include "QMR52916LIB_ext.h"
 #include "trace.h"
 
+#if defined(_WIN32)
+#include "platform/windows_sptd.h"
+#endif
+
 namespace qmr {
+namespace {
+
+// The record handles alive now. A handle is looked up here before it is
+// used, so a stale or foreign value is never read as a record.
+struct Records {
+  std::mutex mutex;
+  std::unordered_set<void*> live;
+};
+
+Records& LiveRecords() {
+  static Records* records = new Records;  // outlives handles closed at process exit
+  return *records;
+}
+
+// The record behind a handle, or null when the handle is not a live record.
+// The caller owns the handle, so the record stays valid while it is used.
+DeviceHandle* FindRecord(void* handle) {
+  Records& r = LiveRecords();
+  std::lock_guard lock(r.mutex);
+  return r.live.count(handle) ? static_cast<DeviceHandle*>(handle) : nullptr;
+}
+
+}  // namespace
 
 void* InvalidHandle() { return reinterpret_cast<void*>(~uintptr_t{0}); }
 
@@ -15,15 +44,26 @@ void* MakeHandle(char letter, std::unique_ptr<Backend> backend) {
   auto* h = new DeviceHandle;
   h->letter = letter;
   h->backend = std::move(backend);
+  Records& r = LiveRecords();
+  std::lock_guard lock(r.mutex);
+  r.live.insert(h);
   return h;
 }
 
 void CloseHandle(void* handle) {
   if (IsInvalidHandle(handle)) return;
-  auto* h = static_cast<DeviceHandle*>(handle);
-  if (h->magic != DeviceHandle::kMagic) return;  // not one of ours: leave it alone
-  h->magic = 0;
-  delete h;
+  {
+    Records& r = LiveRecords();
+    std::lock_guard lock(r.mutex);
+    if (r.live.erase(handle) == 1) {
+      delete static_cast<DeviceHandle*>(handle);
+      return;
+    }
+  }
+#if defined(_WIN32)
+  windows_sptd::CloseVolume(handle);
+#endif
+  // Elsewhere a value that is not a live record is not ours: leave it alone.
 }
 
 ScsiRequest BuildRequest(const uint8_t cdb[16], uint8_t* inBuffer, int inLength, uint8_t* outBuffer,
@@ -48,11 +88,22 @@ ScsiRequest BuildRequest(const uint8_t cdb[16], uint8_t* inBuffer, int inLength,
 int SendScsiCommand(void* handle, const uint8_t cdb[16], uint8_t* inBuffer, int inLength,
                     uint8_t* outBuffer, int outLength) {
   if (IsInvalidHandle(handle)) return 0;
-  auto* h = static_cast<DeviceHandle*>(handle);
-  if (h->magic != DeviceHandle::kMagic || !h->backend) return 0;
   const ScsiRequest request = BuildRequest(cdb, inBuffer, inLength, outBuffer, outLength);
-  const bool ok = h->backend->Execute(request);
-  TraceCommand(h->letter, request, ok);
+  char letter = 0;
+  bool ok = false;
+  if (DeviceHandle* h = FindRecord(handle)) {
+    if (!h->backend) return 0;
+    letter = h->letter;
+    ok = h->backend->Execute(request);
+  } else {
+#if defined(_WIN32)
+    letter = windows_sptd::LetterOf(handle);
+    ok = windows_sptd::SendToVolume(handle, request);
+#else
+    return 0;
+#endif
+  }
+  TraceCommand(letter, request, ok);
   return ok ? 1 : 0;
 }
 

@@ -29,10 +29,12 @@ class Backend {
   virtual bool Execute(const ScsiRequest& request) = 0;
 };
 
-// What a void* device handle points at.
+// A device handle is one of two things. A simulated device's handle (and on
+// systems other than Windows every handle) is a record of the library, a
+// DeviceHandle, known by its address. On Windows a real device's handle is
+// the volume handle itself, so that the volume lock (FSCTL_LOCK_VOLUME) and
+// the pass-through go through the same handle and CloseHandle closes it.
 struct DeviceHandle {
-  static constexpr uint32_t kMagic = 0x514D5248;  // "QMRH"
-  uint32_t magic = kMagic;
   char letter = 0;
   std::unique_ptr<Backend> backend;
 };
@@ -40,8 +42,9 @@ struct DeviceHandle {
 void* InvalidHandle();
 bool IsInvalidHandle(void* handle);
 
-// Wraps a backend into a handle that the exports accept. Never fails.
+// Wraps a backend into a record handle that the exports accept. Never fails.
 void* MakeHandle(char letter, std::unique_ptr<Backend> backend);
+// Closes a record handle or, on Windows, a volume handle.
 void CloseHandle(void* handle);
 
 // Chooses the data phase: data in when inLength > 0 and inBuffer is given,

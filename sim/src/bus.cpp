@@ -39,7 +39,7 @@ struct Bus::Schedule {
   std::thread thread;
 };
 
-Bus::Bus(const SimConfig& config) : hub_(std::make_shared<Hub>()) {
+Bus::Bus(const SimConfig& config) : systemLocation_(config.systemLocation), hub_(std::make_shared<Hub>()) {
   // Hand-built configurations get the same unit-1 letters the parser gives.
   std::vector<DeviceConfig> list = config.devices;
   AssignUnitLetters(list);

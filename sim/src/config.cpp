@@ -404,13 +404,20 @@ bool ParseDocument(Reader& r, const std::string& text, SimConfig& out) {
   json doc;
   if (!ParseJsonText(r, text, doc)) return false;
   if (!doc.is_object()) return r.Fail("", "expected an object at the top, got " + Show(doc));
-  if (!r.Keys(doc, "", {"timing", "devices"})) return false;
+  if (!r.Keys(doc, "", {"timing", "devices", "location"})) return false;
+  SimConfig config;
+  if (doc.contains("location")) {
+    const json& location = doc["location"];
+    if (location == "system")
+      config.systemLocation = true;
+    else if (location != "simulated")
+      return r.Fail("location", "expected \"simulated\" or \"system\", got " + Show(location));
+  }
   std::optional<Timing> shared;
   if (doc.contains("timing")) {
     shared.emplace();
     if (!ParseTiming(r, doc["timing"], "timing", *shared)) return false;
   }
-  SimConfig config;
   if (doc.contains("devices")) {
     const json& list = doc["devices"];
     if (!list.is_array()) return r.Fail("devices", "expected a list of devices, got " + Show(list));

@@ -133,8 +133,17 @@ class Win32Files final : public PlatformFiles {
   bool Close(FileHandle file, std::string& error) override { return ::CloseHandle(H(file)) || Fail(error); }
 
   bool Rename(const fs::path& from, const fs::path& to, std::string& error) override {
-    return ::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ||
-           Fail(error);
+    // A file that someone has open (a reader of the settings, a virus
+    // scanner, the indexer) cannot be replaced for that moment: the rename is
+    // refused with "access denied" or a sharing violation. Such opens are
+    // short, so the rename is tried again for a while before it fails.
+    constexpr int kAttempts = 200;
+    for (int attempt = 1;; ++attempt) {
+      if (::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+      const DWORD code = ::GetLastError();
+      if (attempt == kAttempts || (code != ERROR_ACCESS_DENIED && code != ERROR_SHARING_VIOLATION)) return Fail(error);
+      ::Sleep(attempt < 10 ? 0 : 1);
+    }
   }
 
   bool Remove(const fs::path& path, std::string& error) override {

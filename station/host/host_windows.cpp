@@ -22,10 +22,11 @@ namespace {
 constexpr DWORD kFsctlLockVolume = 0x90018;
 constexpr DWORD kFsctlUnlockVolume = 0x9001C;
 constexpr const char* kWindowClass = "ArdentixVolumeWatch";
+constexpr UINT_PTR kPollTimer = 1;
+// GUID_DEVINTERFACE_VOLUME: every volume's device interface.
+constexpr GUID kVolumeInterface = {0x53f5630d, 0xb6bf, 0x11d0, {0x94, 0xf2, 0x00, 0xa0, 0xc9, 0x1e, 0xfb, 0x8b}};
 
 std::string RootPath(char letter) { return std::string(1, letter) + ":\\"; }
-
-HANDLE AsHandle(void* h) { return static_cast<HANDLE>(h); }
 
 std::string VolumePath(char letter) {
   std::string path = "\\\\.\\C:";
@@ -33,21 +34,24 @@ std::string VolumePath(char letter) {
   return path;
 }
 
-}  // namespace
-
-WindowsHost::WindowsHost() = default;
-
-WindowsHost::~WindowsHost() {
-  StopWatching();
-  std::lock_guard lock(mutex_);
-  for (auto& held : locks_) {
-    DWORD returned = 0;
-    ::DeviceIoControl(AsHandle(held.second), kFsctlUnlockVolume, nullptr, 0, nullptr, 0, &returned, nullptr);
-    ::CloseHandle(AsHandle(held.second));
-  }
+bool VolumeControl(void* deviceHandle, DWORD code) {
+  if (deviceHandle == nullptr || deviceHandle == INVALID_HANDLE_VALUE) return false;
+  DWORD returned = 0;
+  return ::DeviceIoControl(static_cast<HANDLE>(deviceHandle), code, nullptr, 0, nullptr, 0, &returned, nullptr) !=
+         FALSE;
 }
 
-uint32_t WindowsHost::LogicalDriveMask() { return uint32_t(::GetLogicalDrives()); }
+}  // namespace
+
+WindowsHost::WindowsHost() : WindowsHost(WindowsHostOptions{}) {}
+
+WindowsHost::WindowsHost(WindowsHostOptions options) : options_(std::move(options)) {
+  if (!options_.driveMask) options_.driveMask = [] { return uint32_t(::GetLogicalDrives()); };
+}
+
+WindowsHost::~WindowsHost() { StopWatching(); }
+
+uint32_t WindowsHost::LogicalDriveMask() { return options_.driveMask(); }
 
 DriveType WindowsHost::GetDriveType(char letter) {
   switch (::GetDriveTypeA(RootPath(letter).c_str())) {
@@ -65,7 +69,7 @@ DriveType WindowsHost::GetDriveType(char letter) {
 
 std::string WindowsHost::DeviceNode(char letter) {
   const uint32_t bit = DriveBit(letter);
-  return (LogicalDriveMask() & bit) ? VolumePath(letter) : std::string();
+  return (bit != 0 && (LogicalDriveMask() & bit)) ? VolumePath(letter) : std::string();
 }
 
 std::optional<DiskSpace> WindowsHost::FreeSpace(char letter) {
@@ -74,46 +78,12 @@ std::optional<DiskSpace> WindowsHost::FreeSpace(char letter) {
   return DiskSpace{total.QuadPart, available.QuadPart};
 }
 
-// The library's device handle is opaque to the station, so the lock is taken
-// through a volume handle of the host's own, kept per letter until the
-// unlock: a lock belongs to the handle that took it.
-bool WindowsHost::LockVolume(char letter, void*) {
-  {
-    std::lock_guard lock(mutex_);
-    if (locks_.count(letter)) return false;
-  }
-  HANDLE volume = ::CreateFileA(VolumePath(letter).c_str(), GENERIC_READ | GENERIC_WRITE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (volume == INVALID_HANDLE_VALUE) return false;
-  DWORD returned = 0;
-  if (!::DeviceIoControl(volume, kFsctlLockVolume, nullptr, 0, nullptr, 0, &returned, nullptr)) {
-    ::CloseHandle(volume);
-    return false;
-  }
-  std::lock_guard lock(mutex_);
-  if (locks_.count(letter)) {  // another thread won meanwhile
-    ::DeviceIoControl(volume, kFsctlUnlockVolume, nullptr, 0, nullptr, 0, &returned, nullptr);
-    ::CloseHandle(volume);
-    return false;
-  }
-  locks_[letter] = volume;
-  return true;
-}
+// A lock belongs to the handle that took it, so the lock, the burn's
+// commands and the unlock all go through the one handle the worker opened;
+// closing that handle also releases the lock.
+bool WindowsHost::LockVolume(char, void* deviceHandle) { return VolumeControl(deviceHandle, kFsctlLockVolume); }
 
-bool WindowsHost::UnlockVolume(char letter, void*) {
-  HANDLE volume = nullptr;
-  {
-    std::lock_guard lock(mutex_);
-    const auto it = locks_.find(letter);
-    if (it == locks_.end()) return false;
-    volume = AsHandle(it->second);
-    locks_.erase(it);
-  }
-  DWORD returned = 0;
-  const BOOL ok = ::DeviceIoControl(volume, kFsctlUnlockVolume, nullptr, 0, nullptr, 0, &returned, nullptr);
-  ::CloseHandle(volume);
-  return ok != FALSE;
-}
+bool WindowsHost::UnlockVolume(char, void* deviceHandle) { return VolumeControl(deviceHandle, kFsctlUnlockVolume); }
 
 FormatOutcome WindowsHost::FormatDrive(char letter) {
   FormatOutcome outcome;
@@ -157,9 +127,12 @@ void WindowsHost::SetVolumeListener(VolumeListener listener) {
   listener_ = std::move(listener);
 }
 
-// Volume notifications are broadcast to top-level windows only, so the
-// watcher owns a hidden top-level window (a message-only window would miss
-// them) and runs its message loop on its own thread.
+// Volume arrivals and removals are broadcast to top-level windows, which a
+// station without a desktop (a service, Wine without a display) cannot
+// create. A message-only window can: it is told of volume devices through
+// RegisterDeviceNotification and reads the drives again then, and every
+// poll interval for letters assigned after the device came. Volume messages
+// that do reach it (DBT_DEVTYP_VOLUME) are taken as they are.
 struct WindowsHostWindow {
   static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     auto* host = reinterpret_cast<WindowsHost*>(::GetWindowLongPtrA(window, GWLP_USERDATA));
@@ -167,6 +140,9 @@ struct WindowsHostWindow {
       case WM_DEVICECHANGE:
         if (host) OnDeviceChange(*host, wParam, lParam);
         return TRUE;
+      case WM_TIMER:
+        if (host && wParam == kPollTimer) host->OnDrivesChanged();
+        return 0;
       case WM_CLOSE:
         ::DestroyWindow(window);
         return 0;
@@ -179,24 +155,27 @@ struct WindowsHostWindow {
   }
 
   static void OnDeviceChange(WindowsHost& host, WPARAM event, LPARAM data) {
-    if (event != DBT_DEVICEARRIVAL && event != DBT_DEVICEREMOVECOMPLETE) return;
     const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(data);
-    if (header == nullptr || header->dbch_devicetype != DBT_DEVTYP_VOLUME) return;
+    const bool volumeEvent = (event == DBT_DEVICEARRIVAL || event == DBT_DEVICEREMOVECOMPLETE) && header != nullptr &&
+                             header->dbch_devicetype == DBT_DEVTYP_VOLUME;
+    if (!volumeEvent) {
+      host.OnDrivesChanged();
+      return;
+    }
     const auto* volume = reinterpret_cast<const DEV_BROADCAST_VOLUME*>(data);
     // 1 is a media change and 2 a network volume: neither is a device coming or going.
     if (volume->dbcv_flags == DBTF_MEDIA || volume->dbcv_flags == DBTF_NET) return;
-    host.OnVolumeEvent(event == DBT_DEVICEARRIVAL, uint32_t(volume->dbcv_unitmask));
+    host.OnVolumeMessage(event == DBT_DEVICEARRIVAL, uint32_t(volume->dbcv_unitmask));
   }
 };
 
 void WindowsHost::StartWatching() {
-  std::lock_guard lock(mutex_);
+  std::unique_lock lock(mutex_);
   if (watcher_.joinable()) return;
-  HANDLE ready = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  watcher_ = std::thread(&WindowsHost::Watch, this, ready);
+  starting_ = true;
+  watcher_ = std::thread(&WindowsHost::Watch, this);
   // Wait until the window exists so that StopWatching can always reach it.
-  ::WaitForSingleObject(ready, INFINITE);
-  ::CloseHandle(ready);
+  windowReady_.wait(lock, [this] { return !starting_; });
 }
 
 void WindowsHost::StopWatching() {
@@ -212,34 +191,71 @@ void WindowsHost::StopWatching() {
   watcher.join();
 }
 
-void WindowsHost::Watch(void* ready) {
+void* WindowsHost::NotificationWindow() {
+  std::lock_guard lock(mutex_);
+  return window_;
+}
+
+void WindowsHost::Watch() {
   WNDCLASSA wc{};
   wc.lpfnWndProc = &WindowsHostWindow::Procedure;
   wc.hInstance = ::GetModuleHandleA(nullptr);
   wc.lpszClassName = kWindowClass;
   ::RegisterClassA(&wc);  // fails harmlessly when already registered
-  HWND window = ::CreateWindowExA(0, kWindowClass, "", WS_OVERLAPPED, 0, 0, 0, 0, nullptr, nullptr, wc.hInstance,
-                                  nullptr);
-  if (window) ::SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-  window_ = window;  // StartWatching holds the mutex until ready is set
-  ::SetEvent(AsHandle(ready));
+  known_ = LogicalDriveMask();
+  HWND window =
+      ::CreateWindowExA(0, kWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+  HDEVNOTIFY registration = nullptr;
+  if (window) {
+    ::SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    DEV_BROADCAST_DEVICEINTERFACE_A filter{};
+    filter.dbcc_size = sizeof filter;
+    filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    filter.dbcc_classguid = kVolumeInterface;
+    registration = ::RegisterDeviceNotificationA(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+    if (options_.pollInterval.count() > 0) ::SetTimer(window, kPollTimer, UINT(options_.pollInterval.count()), nullptr);
+  }
+  {
+    std::lock_guard lock(mutex_);
+    window_ = window;
+    starting_ = false;
+  }
+  windowReady_.notify_all();
   if (!window) return;
   MSG msg;
   while (::GetMessageA(&msg, nullptr, 0, 0) > 0) {
     ::TranslateMessage(&msg);
     ::DispatchMessageA(&msg);
   }
+  if (registration) ::UnregisterDeviceNotification(registration);
   std::lock_guard lock(mutex_);
   window_ = nullptr;
 }
 
-void WindowsHost::OnVolumeEvent(bool arrived, uint32_t mask) {
+void WindowsHost::OnVolumeMessage(bool arrived, uint32_t mask) {
+  if (arrived)
+    known_ |= mask;
+  else
+    known_ &= ~mask;
+  Notify(arrived ? mask : 0, arrived ? 0 : mask);
+}
+
+void WindowsHost::OnDrivesChanged() {
+  const uint32_t now = LogicalDriveMask();
+  const uint32_t arrived = now & ~known_, removed = known_ & ~now;
+  known_ = now;
+  Notify(arrived, removed);
+}
+
+void WindowsHost::Notify(uint32_t arrived, uint32_t removed) {
   VolumeListener listener;
   {
     std::lock_guard lock(mutex_);
     listener = listener_;
   }
-  if (listener) listener(arrived, mask);
+  if (!listener) return;
+  if (removed) listener(false, removed);
+  if (arrived) listener(true, arrived);
 }
 
 }  // namespace ardentix

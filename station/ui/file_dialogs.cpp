@@ -1,5 +1,7 @@
 #include "ui/file_dialogs.h"
 
+#include "core/platform_files.h"
+
 #include <QFileDialog>
 #include <QRegularExpression>
 
@@ -53,12 +55,12 @@ std::optional<std::filesystem::path> QtFileChooser::Run(QWidget* owner, const Fi
   if (save) dialog.setOption(QFileDialog::DontConfirmOverwrite);
   dialog.setNameFilters(QtNameFilters(texts.filter));
   dialog.setDefaultSuffix(QString::fromUtf8(texts.defaultExtension.data(), qsizetype(texts.defaultExtension.size())));
-  dialog.setDirectory(QString::fromStdString(folder_.string()));
+  dialog.setDirectory(QString::fromStdString(PathText(folder_)));  // UTF-8 both ways, for Windows too
   // An initial name that is a pattern only repeats the filter.
   const QString initial = QString::fromUtf8(texts.initialName.data(), qsizetype(texts.initialName.size()));
   if (!initial.isEmpty() && !initial.contains(u'*')) dialog.selectFile(initial);
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
-  const std::filesystem::path chosen = dialog.selectedFiles().front().toStdString();
+  const std::filesystem::path chosen = PathFromText(dialog.selectedFiles().front().toStdString());
   folder_ = chosen.parent_path();
   return chosen;
 }

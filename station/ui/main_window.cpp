@@ -34,6 +34,7 @@
 #include "burnfiles/texts.h"
 #include "catalogue/catalogue_dialog_model.h"
 #include "catalogue/flash_id_report.h"
+#include "core/platform_files.h"
 #include "core/strings.h"
 #include "ui/about_dialog.h"
 #include "ui/dialog_units.h"
@@ -57,7 +58,8 @@ QString TrFormat(int stringId, std::initializer_list<std::string> args) {
   return QString::fromStdString(FormatText(Tr(stringId).toStdString(), args));
 }
 
-QString PathText(const std::filesystem::path& path) { return QString::fromStdString(path.string()); }
+// UTF-8 both ways, so that names outside the system's code page survive on Windows.
+QString PathText(const std::filesystem::path& path) { return QString::fromStdString(ardentix::PathText(path)); }
 
 }  // namespace
 

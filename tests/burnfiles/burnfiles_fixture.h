@@ -2,10 +2,16 @@
 // built here, independently of the code under test, from the format's rules.
 #pragma once
 
+#if defined(_WIN32)
+#include "core/limited_writes.h"
+#else
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/resource.h>
+#endif
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -13,6 +19,8 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+
+#include "core/platform_files.h"
 
 namespace bftest {
 
@@ -22,9 +30,16 @@ namespace fs = std::filesystem;
 class TempDir {
  public:
   TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "ardentix-bf-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
+    // Process id, clock and a counter: unique across processes and tests.
+    static std::atomic<unsigned> counter{0};
+    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      path_ = fs::temp_directory_path() / ("ardentix-bf-" + std::to_string(stamp) + "-" +
+                                           std::to_string(ardentix::OsPlatformFiles().ProcessId()) + "-" +
+                                           std::to_string(counter++));
+      if (fs::create_directory(path_)) return;
+    }
+    throw std::runtime_error("cannot make a temporary folder");
   }
   ~TempDir() {
     std::error_code ec;
@@ -117,6 +132,16 @@ inline std::string MakePackage(size_t size, const HeaderWords& w, std::string_vi
 // A typical package: firmware to 1024, voice to 2000, sysconfig 2048..3000, 3072 bytes.
 inline HeaderWords TypicalWords() { return {W(1024), W(2000), W(2048), W(3000), W(64)}; }
 
+#if defined(_WIN32)
+// Makes the station's writes past `bytes` fail, as a full disk would.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(uint64_t bytes) : writes_(bytes) {}
+
+ private:
+  ardentix::test::LimitedWrites writes_;
+};
+#else
 // Makes writes past `bytes` fail with EFBIG, as a full disk would, even for
 // root (who ignores permissions).
 class FileSizeLimit {
@@ -139,5 +164,6 @@ class FileSizeLimit {
   rlimit old_{};
   sighandler_t oldHandler_ = SIG_DFL;
 };
+#endif
 
 }  // namespace bftest

@@ -56,7 +56,7 @@ TEST_F(SectionsTest, FailedReplacementKeepsSectionAndFlag) {
   const struct {
     const char* name;
     fs::path chosen;
-    rlim_t fileSizeLimit;  // 0: none
+    uint64_t fileSizeLimit;  // 0: none
     const char* message;
   } cases[] = {
       {"chosen file missing", station / "missing.bin", 0, "Fail to open file"},

@@ -1,19 +1,32 @@
 // Runs a piece of a test in a forked child, for conditions that must not
 // leak into the test process (a file size limit standing in for a full disk)
-// or that need a second process (cross-process locking).
+// or that need a second process (cross-process locking). Windows has no
+// fork(): there the full disk is the file layer's stand-in, in this process,
+// and there is no second process.
 #pragma once
 
+#include <functional>
+
+#if defined(_WIN32)
+#include "core/limited_writes.h"
+#else
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <functional>
+#endif
 
 namespace ardentix::test {
 
 // What a child reports.
 enum class ChildResult { True, False, Broken };
+
+#if defined(_WIN32)
+inline ChildResult RunWithFileSizeLimit(uint64_t limit, const std::function<bool()>& f) {
+  LimitedWrites writes(limit);
+  return f() ? ChildResult::True : ChildResult::False;
+}
+#else
 
 // Starts f in a child; its exit status carries f's result.
 inline pid_t StartChild(const std::function<bool()>& f) {
@@ -42,5 +55,6 @@ inline ChildResult RunWithFileSizeLimit(rlim_t limit, const std::function<bool()
     return f();
   }));
 }
+#endif
 
 }  // namespace ardentix::test

@@ -10,6 +10,10 @@
 #include "core/files.h"
 #include "core/temp_dir.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 namespace ardentix {
 namespace {
 
@@ -20,16 +24,19 @@ class ScopedEnv {
  public:
   ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
     if (const char* old = std::getenv(name)) old_ = old;
+    Set(name, value);
+  }
+  ~ScopedEnv() { Set(name_, old_); }
+
+  static void Set(const char* name, const std::optional<std::string>& value) {
+#if defined(_WIN32)
+    ::_putenv_s(name, value ? value->c_str() : "");  // "" removes it
+#else
     if (value)
       ::setenv(name, value->c_str(), 1);
     else
       ::unsetenv(name);
-  }
-  ~ScopedEnv() {
-    if (old_)
-      ::setenv(name_, old_->c_str(), 1);
-    else
-      ::unsetenv(name_);
+#endif
   }
 
  private:
@@ -81,11 +88,21 @@ TEST(ResolveStationDir, AFolderThatCannotBeCreatedIsAnError) {
   EXPECT_NE(ResolveStationDir("").error, "");
 }
 
+fs::path ThisProgram() {
+#if defined(_WIN32)
+  wchar_t path[MAX_PATH] = {};
+  ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+  return path;
+#else
+  return fs::read_symlink("/proc/self/exe");
+#endif
+}
+
 TEST(ResolveStationDir, DefaultsToTheProgramsFolder) {
   ScopedEnv env("ARDENTIX_STATION_DIR", std::nullopt);
   const StationDirChoice c = ResolveStationDir("");
   // The test program's own folder is writable, so no notice.
-  EXPECT_EQ(c.dir, fs::read_symlink("/proc/self/exe").parent_path());
+  EXPECT_EQ(c.dir, ThisProgram().parent_path());
   EXPECT_EQ(c.notice, "");
   EXPECT_EQ(c.error, "");
 }

@@ -7,7 +7,12 @@ TVQ_FlashWrite TVQ_GetDeviceLun TVQ_GetDeviceParentString TVQ_GetFlashID TVQ_Get
 TVQ_ReadFlashStatus TVQ_ReadSD TVQ_ResetDevice TVQ_SectorErase TVQ_SetSDOffset TVQ_WriteSD USB_Inquiry
 USB_OpenDevice USB_ReadCapacity USB_ReadSD USB_WriteSD"
 extra_expected="${EXTRA_EXPORTS:-}"
-actual=$(nm -D --defined-only "$lib" | awk '$2 ~ /^[TW]$/ {print $3}' | sort)
+case "$lib" in
+  *.dll) # the export table's names, as objdump -p lists them: "[   3] TVQ_FlashRead"
+    actual=$("${OBJDUMP:-objdump}" -p "$lib" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' |
+      sed -n 's/^[[:space:]]*\[ *[0-9]*\] //p' | sort) ;;
+  *) actual=$(nm -D --defined-only "$lib" | awk '$2 ~ /^[TW]$/ {print $3}' | sort) ;;
+esac
 family=$(echo "$actual" | grep -E '^(TVQ_|USB_|SDTest_)' || true)
 want=$(echo $expected $extra_expected | tr ' ' '\n' | sort)
 if [ "$family" != "$want" ]; then

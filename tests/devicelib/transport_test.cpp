@@ -69,7 +69,7 @@ class TraceTest : public ::testing::Test {
             ("qmr-trace-" + std::to_string(::getpid()) + "-" +
              ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::remove(path_);
-    ASSERT_EQ(QMR_SetTraceFile(path_.c_str()), 1);
+    ASSERT_EQ(QMR_SetTraceFile(path_.string().c_str()), 1);
   }
   void TearDown() override {
     QMR_SetTraceFile(nullptr);

@@ -52,7 +52,7 @@ class MasterImageTest : public StationTest {
 
   void TraceCommands() {
     fs::remove(dir_ / "trace.txt");
-    ASSERT_EQ(QMR_SetTraceFile((dir_ / "trace.txt").c_str()), 1);
+    ASSERT_EQ(QMR_SetTraceFile((dir_ / "trace.txt").string().c_str()), 1);
   }
   // The READ(10) commands sent to the drive since TraceCommands.
   std::vector<Read> TracedReads(char letter) {

@@ -347,7 +347,7 @@ TEST_F(BurnTest, FlashCommandsOfATenThousandByteImage) {
   StartWith(R"({"devices":[{"letter":"E","userId":"A0A1A2A3A4A5A6A7A8A9AAABACADAEAFB0B1B2B3"}]})");
   ImportPackage(SamplePackageSpec{4096, 5000, 784});
   const auto trace = dir_ / "trace.txt";
-  ASSERT_EQ(QMR_SetTraceFile(trace.c_str()), 1);
+  ASSERT_EQ(QMR_SetTraceFile(trace.string().c_str()), 1);
   Check(false, true);
   Burn();
   QMR_SetTraceFile(nullptr);
@@ -387,7 +387,7 @@ TEST_F(BurnTest, HeaderNeedingBitsTheDeviceIdClearedIsWrittenOnErasedFlash) {
   StartWith(R"({"devices":[{"letter":"E","userId":"0000000000000000000000000000000000000000"}]})");
   const std::string package = ImportPackage(SamplePackageSpec{4096, 5000, 784});
   const auto trace = dir_ / "trace.txt";
-  ASSERT_EQ(QMR_SetTraceFile(trace.c_str()), 1);
+  ASSERT_EQ(QMR_SetTraceFile(trace.string().c_str()), 1);
   Check(false, true);
   Burn();
   QMR_SetTraceFile(nullptr);

@@ -60,7 +60,8 @@ QMR_API int TVQ_GetUSBString(char driveLetter, char* out) {
 
 QMR_API int TVQ_GetDeviceParentString(char driveLetter, char* out) {
   if (out == nullptr) return 0;
-  if (auto bus = qmr::SimulatedBus()) return CopyOut(SimulatedParent(*bus, driveLetter), out);
+  if (auto bus = qmr::SimulatedBus(); bus && !bus->SystemLocation())
+    return CopyOut(SimulatedParent(*bus, driveLetter), out);
 #if defined(_WIN32)
   auto registry = qmr::location::MakeWin32Registry();
   return qmr::location::RegistryParentString(*registry, driveLetter, out, &TVQ_GetUSBString);
@@ -70,7 +71,8 @@ QMR_API int TVQ_GetDeviceParentString(char driveLetter, char* out) {
 }
 
 QMR_API int TVQ_GetDeviceLun(char driveLetter, char* usbString) {
-  if (auto bus = qmr::SimulatedBus()) return LastDigit(SimulatedParent(*bus, driveLetter));
+  if (auto bus = qmr::SimulatedBus(); bus && !bus->SystemLocation())
+    return LastDigit(SimulatedParent(*bus, driveLetter));
 #if defined(_WIN32)
   auto registry = qmr::location::MakeWin32Registry();
   return qmr::location::RegistryDeviceLun(*registry, driveLetter, usbString);

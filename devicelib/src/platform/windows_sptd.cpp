@@ -2,6 +2,11 @@
 
 #include <cstring>
 
+#if defined(_WIN32)
+#include <mutex>
+#include <unordered_map>
+#endif
+
 namespace qmr::windows_sptd {
 
 void FillPassThroughRecord(const ScsiRequest& request, PassThroughRecord& record) {
@@ -35,32 +40,55 @@ std::string VolumePath(char letter) {
 #if defined(_WIN32)
 namespace {
 
-class SptdBackend final : public Backend {
- public:
-  explicit SptdBackend(HANDLE h) : handle_(h) {}
-  ~SptdBackend() override { ::CloseHandle(handle_); }
-  bool Execute(const ScsiRequest& request) override {
-    PassThroughRecord record;
-    FillPassThroughRecord(request, record);
-    DWORD returned = 0;
-    const BOOL ok = ::DeviceIoControl(handle_, kIoctlScsiPassThroughDirect, &record, sizeof record, &record,
-                                      sizeof record, &returned, nullptr);
-    return JudgePassThrough(ok != FALSE, returned, record);
-  }
-  HANDLE handle() const { return handle_; }
-
- private:
-  HANDLE handle_;
+// Letters of the volume handles opened here. A handle closed with the
+// system's CloseHandle leaves its entry behind; the system hands the value
+// out again only to a later open, which replaces the entry.
+struct Letters {
+  std::mutex mutex;
+  std::unordered_map<void*, char> byHandle;
 };
+
+Letters& OpenLetters() {
+  static Letters* letters = new Letters;  // outlives handles closed at process exit
+  return *letters;
+}
 
 }  // namespace
 
-std::unique_ptr<Backend> OpenVolume(char letter) {
+void* OpenVolume(char letter) {
   const std::string path = VolumePath(letter);
   HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                            OPEN_EXISTING, 0, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return nullptr;
-  return std::make_unique<SptdBackend>(h);
+  if (h == INVALID_HANDLE_VALUE) return INVALID_HANDLE_VALUE;
+  Letters& l = OpenLetters();
+  std::lock_guard lock(l.mutex);
+  l.byHandle[h] = letter;
+  return h;
+}
+
+bool SendToVolume(void* volume, const ScsiRequest& request) {
+  PassThroughRecord record;
+  FillPassThroughRecord(request, record);
+  DWORD returned = 0;
+  const BOOL ok = ::DeviceIoControl(static_cast<HANDLE>(volume), kIoctlScsiPassThroughDirect, &record, sizeof record,
+                                    &record, sizeof record, &returned, nullptr);
+  return JudgePassThrough(ok != FALSE, returned, record);
+}
+
+void CloseVolume(void* volume) {
+  {
+    Letters& l = OpenLetters();
+    std::lock_guard lock(l.mutex);
+    l.byHandle.erase(volume);
+  }
+  ::CloseHandle(static_cast<HANDLE>(volume));
+}
+
+char LetterOf(void* volume) {
+  Letters& l = OpenLetters();
+  std::lock_guard lock(l.mutex);
+  const auto it = l.byHandle.find(volume);
+  return it == l.byHandle.end() ? '?' : it->second;
 }
 #endif
 

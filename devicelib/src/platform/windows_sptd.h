@@ -52,6 +52,37 @@ struct PassThroughRecord {
   UCHAR sense[32];
 };
 
+// Where the driver reads each field, for the width of this build: 32-bit
+// Windows and 64-bit Windows. The record must match these byte for byte,
+// whichever header declared it: the 32-bit and the 64-bit cross builds check
+// them against the system header of their width.
+struct RecordLayout {
+  size_t headerSize, dataTransferLength, timeOutValue, dataBuffer, senseInfoOffset, cdb, filler, sense, size;
+};
+constexpr RecordLayout kLayout32{44, 12, 16, 20, 24, 28, 44, 48, 80};
+constexpr RecordLayout kLayout64{56, 12, 16, 24, 32, 36, 56, 60, 96};
+constexpr RecordLayout kRecordLayout = sizeof(void*) == 4 ? kLayout32 : kLayout64;
+
+static_assert(sizeof(SCSI_PASS_THROUGH_DIRECT) == kRecordLayout.headerSize);
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, Length) == 0);
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, ScsiStatus) == 2);
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, PathId) == 3);
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, TargetId) == 4);
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, Lun) == 5);
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, CdbLength) == 6);
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, SenseInfoLength) == 7);
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, DataIn) == 8);
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, DataTransferLength) == kRecordLayout.dataTransferLength);
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, TimeOutValue) == kRecordLayout.timeOutValue);
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, DataBuffer) == kRecordLayout.dataBuffer);
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, SenseInfoOffset) == kRecordLayout.senseInfoOffset);
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, Cdb) == kRecordLayout.cdb);
+static_assert(sizeof(SCSI_PASS_THROUGH_DIRECT::Cdb) == 16);
+static_assert(offsetof(PassThroughRecord, filler) == kRecordLayout.filler);
+static_assert(offsetof(PassThroughRecord, sense) == kRecordLayout.sense);
+static_assert(sizeof(PassThroughRecord) == kRecordLayout.size);
+
+
 void FillPassThroughRecord(const ScsiRequest& request, PassThroughRecord& record);
 
 // The control call's outcome: success, a nonzero returned-byte count and SCSI
@@ -62,7 +93,15 @@ bool JudgePassThrough(bool callSucceeded, uint32_t bytesReturned, const PassThro
 std::string VolumePath(char letter);
 
 #if defined(_WIN32)
-std::unique_ptr<Backend> OpenVolume(char letter);
+// The device handle of a real device is the volume handle itself: the one
+// CreateFileA gives, or the invalid handle.
+void* OpenVolume(char letter);
+// One command through IOCTL_SCSI_PASS_THROUGH_DIRECT on a volume handle.
+bool SendToVolume(void* volume, const ScsiRequest& request);
+void CloseVolume(void* volume);
+// The letter a volume handle was opened for, for the command trace ('?' for
+// a handle the library did not open).
+char LetterOf(void* volume);
 #endif
 
 }  // namespace qmr::windows_sptd

@@ -84,6 +84,10 @@ struct DeviceConfig {
 
 struct SimConfig {
   std::vector<DeviceConfig> devices;
+  // "location": "system": the library's location functions ask the system
+  // (registry or sysfs) about simulated letters too, instead of answering
+  // from the configuration. Tests of those roads run on simulated devices so.
+  bool systemLocation = false;
 };
 
 // Reads a simulator description: a number N (N default devices on E, F, G,
@@ -157,6 +161,7 @@ class Bus {
   const std::vector<std::shared_ptr<VirtualDevice>>& Devices() const { return devices_; }
 
   uint32_t DriveMask() const;  // bit 0 = "A", letters of plugged devices
+  bool SystemLocation() const { return systemLocation_; }
   bool Plug(char letter);      // any letter of the device; false when unknown
   bool Unplug(char letter);
 
@@ -168,6 +173,7 @@ class Bus {
  private:
   void RunSchedule();
   std::vector<std::shared_ptr<VirtualDevice>> devices_;
+  bool systemLocation_ = false;
   // Holds the listener; shared with the devices, which may outlive the bus
   // (an open handle keeps its device).
   struct Hub;
