@@ -1,0 +1,49 @@
+#pragma once
+// One burned unit: what a quality engineer asks about months later.
+// Plain data shared by the local store (SQLite), the line sender (PostgreSQL)
+// and the records command.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace ardentix::records {
+
+struct UnitRecord {
+  std::string Id;           // unique, stable across resends: the key on every database
+  std::string StartedUtc;   // ISO 8601, "2026-12-10T14:03:07.123Z"
+  std::string EndedUtc;
+  std::string Station;      // station name setting, else the host name
+  std::string DriveLetter;  // "E"
+  int32_t Lun = 0;
+  std::string Location;     // the device's parent string
+  std::string Outcome;      // "passed" or "failed"
+  int32_t StageCode = 0;
+  std::string StageText;
+  int32_t ResultCode = 0;
+  std::string ResultText;
+  std::string Serial;       // the serial written
+  std::string FlashIdText;
+  std::string ChipType;     // from the catalogue
+  int32_t ClockMHz = 0;
+  // The package burned.
+  std::string PackageName;
+  int64_t PackageSize = 0;
+  uint32_t PackageChecksum = 0;
+  std::string FirmwareInfo;
+  std::vector<std::string> ReplacedSections;
+  // The SD image burned.
+  std::string SdImageName;
+  int64_t SdImageSize = 0;
+  std::string SdImageSha256;  // hex, computed once per run
+  // Seconds per stage.
+  double SdWriteSeconds = 0, SdVerifySeconds = 0;
+  double FlashEraseSeconds = 0, FlashWriteSeconds = 0, FlashVerifySeconds = 0;
+  int64_t BytesWritten = 0, BytesVerified = 0;
+  // Settings in force.
+  bool WriteVerify = false;
+  bool SaveSdFile = false;
+  // Set when this serial already passed on another device location.
+  bool DuplicateSerial = false;
+};
+
+}  // namespace ardentix::records
