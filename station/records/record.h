@@ -46,4 +46,30 @@ struct UnitRecord {
   bool DuplicateSerial = false;
 };
 
+// What `records` selects by; empty fields select everything.
+struct RecordFilter {
+  std::string SinceUtc;  // inclusive, ISO 8601 prefix compare
+  std::string UntilUtc;  // exclusive
+  std::string Serial;
+  std::string Outcome;   // "passed" / "failed" / empty
+  std::string Station;
+};
+
+// Where records are read from: the local file or the line's database.
+class RecordSource {
+ public:
+  virtual ~RecordSource() = default;
+  // In start order. False with a message when the source cannot be read.
+  virtual bool Find(const RecordFilter& filter, std::vector<UnitRecord>& out, std::string& error) = 0;
+};
+
+// The local file seen as the outbox of the line sender.
+class RecordOutbox {
+ public:
+  virtual ~RecordOutbox() = default;
+  // The oldest records not yet sent, in the order they were written.
+  virtual bool Unsent(size_t limit, std::vector<UnitRecord>& out, std::string& error) = 0;
+  virtual bool MarkSent(const std::vector<std::string>& ids, std::string& error) = 0;
+};
+
 }  // namespace ardentix::records
