@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/files.h"
+#include "core/platform_files.h"
 #include "core/profile.h"
 
 namespace ardentix {
@@ -26,7 +27,7 @@ RememberedChoices LoadRemembered(const fs::path& stationDir) {
   RememberedChoices c;
   const std::optional<ProfileText> file = ReadProfileFile(RememberedPath(stationDir));
   if (!file) return c;
-  auto path = [&](const char* key) { return fs::path(file->Find(kChoices, key).value_or("")); };
+  auto path = [&](const char* key) { return PathFromText(file->Find(kChoices, key).value_or("")); };
   auto flag = [&](const char* key, int32_t fallback) { return file->GetInt(kChoices, key, fallback) != 0 ? 1 : 0; };
   c.sd1Image = path("SD1 Image");
   c.sd2Image = path("SD2 Image");
@@ -49,9 +50,9 @@ bool SaveRemembered(const fs::path& stationDir, const RememberedChoices& c, std:
   auto set = [&](const char* section, const char* key, const std::string& value) {
     ok = file.Set(section, key, value) && ok;
   };
-  set(kChoices, "SD1 Image", c.sd1Image.string());
-  set(kChoices, "SD2 Image", c.sd2Image.string());
-  set(kChoices, "Flash Package", c.flashPackage.string());
+  set(kChoices, "SD1 Image", PathText(c.sd1Image));
+  set(kChoices, "SD2 Image", PathText(c.sd2Image));
+  set(kChoices, "Flash Package", PathText(c.flashPackage));
   set(kChoices, "SD1 Burn", std::to_string(c.sd1Enabled));
   set(kChoices, "SD2 Burn", std::to_string(c.sd2Enabled));
   set(kChoices, "SPI Burn", std::to_string(c.flashEnabled));
@@ -62,7 +63,7 @@ bool SaveRemembered(const fs::path& stationDir, const RememberedChoices& c, std:
   if (!ok) {
     // A name with a line break, or with a blank at its end, would
     // not read back as written.
-    if (error != nullptr) *error = "a chosen file name cannot be kept in " + path.string();
+    if (error != nullptr) *error = "a chosen file name cannot be kept in " + PathText(path);
     return false;
   }
   return WriteFileAtomically(path, file.Text(), error);

@@ -111,6 +111,14 @@ TEST(ResolveStationDir, DefaultsToTheProgramsFolder) {
 // starter catalogue.
 class InstalledStationDir : public ::testing::Test {
  protected:
+  // Windows keeps the user's data in the local application data folder.
+  static bool XdgApplies() {
+#ifdef _WIN32
+    return false;
+#else
+    return true;
+#endif
+  }
   void SetUp() override {
     fs::create_directories(bin_);
     fs::create_directories(tmp_ / "prefix" / "share" / "ardentix");
@@ -128,6 +136,7 @@ class InstalledStationDir : public ::testing::Test {
 };
 
 TEST_F(InstalledStationDir, UsesTheUsersDataFolderSeededOnceAndNothingBesideTheProgram) {
+  if (!XdgApplies()) GTEST_SKIP() << "the XDG data folders are a POSIX convention";
   ScopedEnv xdg("XDG_DATA_HOME", (tmp_ / "xdg").string());
   ASSERT_EQ(InstalledDataDir(bin_), tmp_ / "prefix" / "share" / "ardentix");
   // The program folder is writable here (as /usr/bin is for root): still not used.
@@ -147,6 +156,7 @@ TEST_F(InstalledStationDir, UsesTheUsersDataFolderSeededOnceAndNothingBesideTheP
 }
 
 TEST_F(InstalledStationDir, WithoutXdgDataHomeTheHomeFolderIsUsed) {
+  if (!XdgApplies()) GTEST_SKIP() << "the XDG data folders are a POSIX convention";
   ScopedEnv xdg("XDG_DATA_HOME", "relative/is/ignored");
   ScopedEnv home("HOME", (tmp_ / "home").string());
   const StationDirChoice c = ResolveStationDirFor("", bin_);
