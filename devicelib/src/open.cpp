@@ -4,6 +4,7 @@
 #include <string>
 
 #include "QMR52916LIB_ext.h"
+#include "drive_letter.h"
 #include "simroute.h"
 #include "transport.h"
 
@@ -28,7 +29,9 @@ void* OpenHandle(char letter) {
 #endif
 }
 
-void* Open(char letter, bool identifyCheck) {
+void* Open(char given, bool identifyCheck) {
+  const char letter = qmr::CanonicalDriveLetter(given);
+  if (letter == 0) return qmr::InvalidHandle();
   void* handle = OpenHandle(letter);
   if (qmr::IsInvalidHandle(handle)) return qmr::InvalidHandle();
   if (identifyCheck) {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "QMR52916LIB_ext.h"
+#include "drive_letter.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -26,8 +27,9 @@ uint32_t RemovableDrives() {
   return mask;
 }
 
-std::string NodeOf(char letter) {
-  if (letter < 'A' || letter > 'Z' || (RemovableDrives() & (1u << (letter - 'A'))) == 0) return {};
+std::string NodeOf(char given) {
+  const char letter = qmr::CanonicalDriveLetter(given);
+  if (letter == 0 || (RemovableDrives() & (1u << (letter - 'A'))) == 0) return {};
   return std::string("\\\\.\\") + letter + ":";
 }
 
