@@ -55,13 +55,13 @@ extern "C" {
 
 QMR_API int TVQ_GetUSBString(char driveLetter, char* out) {
   std::string text;
-  if (out == nullptr || !qmr::location::ReadUsbString(driveLetter, text)) return 0;
+  if (out == nullptr || !qmr::LibraryUsable() || !qmr::location::ReadUsbString(driveLetter, text)) return 0;
   return CopyOut(text, out);
 }
 
 QMR_API int TVQ_GetDeviceParentString(char given, char* out) {
   const char driveLetter = qmr::CanonicalDriveLetter(given);
-  if (out == nullptr || driveLetter == 0) return 0;
+  if (out == nullptr || driveLetter == 0 || !qmr::LibraryUsable()) return 0;
   if (auto bus = qmr::SimulatedBus(); bus && !bus->SystemLocation())
     return CopyOut(SimulatedParent(*bus, driveLetter), out);
 #if defined(_WIN32)
@@ -74,7 +74,7 @@ QMR_API int TVQ_GetDeviceParentString(char given, char* out) {
 
 QMR_API int TVQ_GetDeviceLun(char given, char* usbString) {
   const char driveLetter = qmr::CanonicalDriveLetter(given);
-  if (driveLetter == 0) return -1;
+  if (driveLetter == 0 || !qmr::LibraryUsable()) return -1;
   if (auto bus = qmr::SimulatedBus(); bus && !bus->SystemLocation())
     return LastDigit(SimulatedParent(*bus, driveLetter));
 #if defined(_WIN32)
