@@ -34,7 +34,7 @@ std::vector<LetterCase> Cases(char base) {
   return {
       {"upper case", base, true},
       {"lower case", char(base - 'A' + 'a'), true},
-      {"another letter", char(base + 1), false},
+      {"another letter", 'Q', false},  // no drive Q: on any of the roads here
       {"before A", '@', false},
       {"after Z", '[', false},
       {"before a", '`', false},
