@@ -59,7 +59,7 @@ uint32_t Clamp32(uint64_t v) { return uint32_t(std::min<uint64_t>(v, 0xFFFFFFFFu
 
 // How long a command's data phase is.
 enum class Length : uint8_t {
-  Fixed,  // CommandSpec::bytes
+  Fixed,  // CommandEntry::bytes
   Units,  // the 16-bit count at bytes 7 and 8, in 512-byte units
 };
 
@@ -72,7 +72,7 @@ constexpr uint16_t FieldBytes(int first, int last) {
 // The family's command set, one entry per command: the CDB with its fixed
 // bytes (every byte not listed is 0), how many leading bytes name the
 // command, which bytes carry the caller's numbers, and the data phase.
-struct CommandSpec {
+struct CommandEntry {
   Op op;
   std::array<uint8_t, 16> cdb;
   int nameBytes;
@@ -86,7 +86,7 @@ struct CommandSpec {
 constexpr uint16_t kAddressAndCount = FieldBytes(3, 8);  // A3 A2 A1 A0 N1 N0
 constexpr uint16_t kBlockAndCount = FieldBytes(2, 5) | FieldBytes(7, 8);  // READ(10), WRITE(10)
 
-const CommandSpec kCommands[] = {
+const CommandEntry kCommands[] = {
     // Hosts ask this of every disk; the family answers it like any other.
     {Op::TestUnitReady, {0x00}, 1, 0, Direction::None, Length::Fixed, 0, std::nullopt},
     // Allocation length 0 and byte 8 = 1, as the family's INQUIRY is sent.
@@ -114,20 +114,20 @@ const CommandSpec kCommands[] = {
     {Op::CardReadTime, {0xF6, 0xF0, 0xF1}, 3, FieldBytes(3, 6), Direction::In, Length::Fixed, 4, std::nullopt},
 };
 
-const CommandSpec* Lookup(const uint8_t* c) {
-  for (const CommandSpec& spec : kCommands)
-    if (std::equal(c, c + spec.nameBytes, spec.cdb.begin())) return &spec;
+const CommandEntry* Lookup(const uint8_t* c) {
+  for (const CommandEntry& entry : kCommands)
+    if (std::equal(c, c + entry.nameBytes, entry.cdb.begin())) return &entry;
   return nullptr;
 }
 
-bool FixedBytesHold(const CommandSpec& spec, const uint8_t* c) {
+bool FixedBytesHold(const CommandEntry& entry, const uint8_t* c) {
   for (int i = 0; i < 16; ++i)
-    if ((spec.fields & (1u << i)) == 0 && c[i] != spec.cdb[size_t(i)]) return false;
+    if ((entry.fields & (1u << i)) == 0 && c[i] != entry.cdb[size_t(i)]) return false;
   return true;
 }
 
-uint64_t PhaseLength(const CommandSpec& spec, const uint8_t* c) {
-  return spec.length == Length::Units ? uint64_t(Be16(c + 7)) * kSector : spec.bytes;
+uint64_t PhaseLength(const CommandEntry& entry, const uint8_t* c) {
+  return entry.length == Length::Units ? uint64_t(Be16(c + 7)) * kSector : entry.bytes;
 }
 
 // Commands that touch the flash array, refused while an erase runs.
@@ -309,11 +309,11 @@ bool VirtualDevice::Lock(int lun) {
 
 CdbDescription DescribeCdb(const uint8_t cdb[16]) {
   CdbDescription d;
-  const CommandSpec* spec = cdb ? Lookup(cdb) : nullptr;
-  if (spec == nullptr) return d;
-  d.check = FixedBytesHold(*spec, cdb) ? CdbCheck::Known : CdbCheck::InvalidField;
-  d.direction = spec->direction;
-  d.length = PhaseLength(*spec, cdb);
+  const CommandEntry* entry = cdb ? Lookup(cdb) : nullptr;
+  if (entry == nullptr) return d;
+  d.check = FixedBytesHold(*entry, cdb) ? CdbCheck::Known : CdbCheck::InvalidField;
+  d.direction = entry->direction;
+  d.length = PhaseLength(*entry, cdb);
   return d;
 }
 
@@ -331,14 +331,14 @@ CommandResult VirtualDevice::Run(int lun, const uint8_t cdb[16], Direction direc
     SparseStore& card = s.cards[lun];
     const uint64_t cardSectors = lun == 0 ? config_.sdSectors : config_.sd2Sectors;
 
-    const CommandSpec* spec = Lookup(cdb);
+    const CommandEntry* entry = Lookup(cdb);
     std::optional<Command> cmd;
-    if (spec == nullptr) {
+    if (entry == nullptr) {
       result = CommandResult::UnknownCommand;
-    } else if (!FixedBytesHold(*spec, cdb)) {
+    } else if (!FixedBytesHold(*entry, cdb)) {
       result = CommandResult::InvalidField;
     } else {
-      cmd = Command{spec->op, spec->direction, PhaseLength(*spec, cdb), spec->target};
+      cmd = Command{entry->op, entry->direction, PhaseLength(*entry, cdb), entry->target};
       if (!PhaseMatches(*cmd, direction, buffer, length)) result = CommandResult::PhaseMismatch;
       // The chip ignores its array while an erase runs: a caller that does
       // not wait for the status to read idle loses what it sends.
