@@ -90,7 +90,8 @@ cmd_test_windows() {
     -DARDENTIX_GUI=OFF -DARDENTIX_BENCH=OFF -DARDENTIX_TESTS=OFF
   cmake --build "$x86" -j "$JOBS" --target QMR52916LIB
   echo "-- 32-bit QMR52916LIB.dll exports"
-  OBJDUMP=i686-w64-mingw32-objdump "$ROOT/tests/devicelib/check_exports.sh" "$x86/bin/QMR52916LIB.dll"
+  OBJDUMP=i686-w64-mingw32-objdump "$ROOT/tests/devicelib/check_exports.sh" "$x86/bin/QMR52916LIB.dll" \
+    "$ROOT/devicelib/include/QMR52916LIB_ext.h"
 
   export WINEPREFIX="$win/wine-prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
   trap 'wineserver -k 2>/dev/null || true' EXIT

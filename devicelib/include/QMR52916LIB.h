@@ -7,6 +7,9 @@
  * the caller and are never checked for size: give at least the data-phase
  * length that the function moves.
  *
+ * A drive letter may be given in either case ('e' is the drive E:); a
+ * character that is not a letter names no drive.
+ *
  * Handles come from TVQ_OpenDevice or USB_OpenDevice; the invalid handle is
  * QMR_INVALID_HANDLE (all bits set). Close a handle with QMR_CloseDevice
  * (QMR52916LIB_ext.h). Any command given the invalid handle returns 0 and sends

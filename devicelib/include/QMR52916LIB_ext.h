@@ -12,6 +12,15 @@
 extern "C" {
 #endif
 
+/* The library reads its setup from the environment (QMR52916_SIMULATE) at
+ * the first call. When that setup cannot be used, every device, drive and
+ * simulator function fails (returns its failure value: the invalid handle,
+ * 0, or -1 for TVQ_GetDeviceLun), the reason is printed to stderr once, and
+ * this returns 1 with the reason in error (NUL-terminated, cut to errorSize).
+ * Returns 0 and "" when the setup is good. QMR_SimConfigure replaces the
+ * setup; programs end with status 2 and the reason instead of going on. */
+QMR_API int QMR_CALL QMR_GetSetupError(char* error, int errorSize);
+
 /* Closes a handle from TVQ_OpenDevice or USB_OpenDevice; the invalid handle is ignored. */
 QMR_API void QMR_CALL QMR_CloseDevice(void* handle);
 

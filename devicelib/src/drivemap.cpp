@@ -4,6 +4,7 @@
 #include <optional>
 #include <sstream>
 
+#include "drive_letter.h"
 #include "drives/drive_letters.h"
 
 namespace qmr {
@@ -33,15 +34,14 @@ std::map<char, std::string> ParseDriveList(const std::string& text) {
     while (!item.empty() && item.front() == ' ') item.erase(item.begin());
     while (!item.empty() && item.back() == ' ') item.pop_back();
     if (item.size() < 3 || item[1] != '=') continue;
-    char letter = item[0];
-    if (letter >= 'a' && letter <= 'z') letter = char(letter - 'a' + 'A');
-    if (letter < 'A' || letter > 'Z') continue;
+    const char letter = CanonicalDriveLetter(item[0]);
+    if (letter == 0) continue;
     result[letter] = item.substr(2);
   }
   return result;
 }
 
-std::string DiskForLetter(char letter) { return Refreshed().Node(letter); }
+std::string DiskForLetter(char letter) { return Refreshed().Node(CanonicalDriveLetter(letter)); }
 
 uint32_t DriveMask() { return Refreshed().Mask(); }
 

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "QMR52916LIB_ext.h"
+#include "drive_letter.h"
 #include "simroute.h"
 #include "transport.h"
 
@@ -28,7 +29,9 @@ void* OpenHandle(char letter) {
 #endif
 }
 
-void* Open(char letter, bool identifyCheck) {
+void* Open(char given, bool identifyCheck) {
+  const char letter = qmr::CanonicalDriveLetter(given);
+  if (letter == 0 || !qmr::LibraryUsable()) return qmr::InvalidHandle();
   void* handle = OpenHandle(letter);
   if (qmr::IsInvalidHandle(handle)) return qmr::InvalidHandle();
   if (identifyCheck) {
@@ -70,6 +73,12 @@ QMR_API int QMR_SimConfigure(const char* spec, char* error, int errorSize) {
   return 0;
 }
 
+QMR_API int QMR_GetSetupError(char* error, int errorSize) {
+  const std::string message = qmr::SetupError();
+  CopyError(message, error, errorSize);
+  return message.empty() ? 0 : 1;
+}
+
 QMR_API int QMR_SimStatus(char* error, int errorSize) {
   std::string message;
   const int status = qmr::SimulationStatus(message);
@@ -94,6 +103,10 @@ QMR_API int QMR_SimUnplug(char letter) {
 
 QMR_API int QMR_SimAddFault(char letter, const char* faultJson, char* error, int errorSize) {
   int lun = 0;
+  if (!qmr::LibraryUsable()) {
+    CopyError(qmr::SetupError(), error, errorSize);
+    return 0;
+  }
   auto device = SimOwner(letter, &lun);
   if (!device) {
     CopyError(std::string("no simulated device has the letter ") + letter, error, errorSize);

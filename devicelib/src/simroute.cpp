@@ -1,5 +1,6 @@
 #include "simroute.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -12,6 +13,9 @@ struct SimState {
   bool initialised = false;
   std::shared_ptr<sim::Bus> bus;
   std::string error;  // set when QMR52916_SIMULATE cannot be used
+  bool errorPrinted = false;
+  // Mirrors the state for the command path: 0 not read yet, 1 usable, -1 not.
+  std::atomic<int> usable{0};
   void (*listener)(void*, int, unsigned long) = nullptr;
   void* listenerContext = nullptr;
 };
@@ -33,14 +37,29 @@ SimState& State() {
   return state;
 }
 
+// Caller holds the mutex.
 void InitFromEnvironment(SimState& s) {
   if (s.initialised) return;
   s.initialised = true;
   const char* spec = std::getenv("QMR52916_SIMULATE");
-  if (spec == nullptr || *spec == '\0') return;
-  sim::SimConfig config;
-  if (!sim::ParseSimSpec(spec, config, s.error)) return;
-  s.bus = std::make_shared<sim::Bus>(config);
+  if (spec != nullptr && *spec != '\0') {
+    sim::SimConfig config;
+    if (sim::ParseSimSpec(spec, config, s.error)) s.bus = std::make_shared<sim::Bus>(config);
+    if (s.error.empty() && !s.bus) s.error = "QMR52916_SIMULATE cannot be used";
+  }
+  s.usable = s.error.empty() ? 1 : -1;
+}
+
+// Caller holds the mutex. A library must not end its caller (this may be a
+// burn worker): the setup's fault is said once and every export fails.
+bool UsableLocked(SimState& s) {
+  InitFromEnvironment(s);
+  if (s.error.empty()) return true;
+  if (!s.errorPrinted) {
+    s.errorPrinted = true;
+    std::fprintf(stderr, "QMR52916LIB: %s\n", s.error.c_str());
+  }
+  return false;
 }
 
 class SimBackend final : public Backend {
@@ -60,14 +79,25 @@ class SimBackend final : public Backend {
 
 }  // namespace
 
-std::shared_ptr<sim::Bus> SimulatedBus() {
+bool LibraryUsable() {
+  SimState& s = State();
+  const int known = s.usable.load(std::memory_order_acquire);
+  if (known == 1) return true;
+  std::lock_guard lock(s.mutex);
+  return UsableLocked(s);
+}
+
+std::string SetupError() {
   SimState& s = State();
   std::lock_guard lock(s.mutex);
   InitFromEnvironment(s);
-  if (!s.error.empty()) {
-    std::fprintf(stderr, "QMR52916LIB: %s\n", s.error.c_str());
-    std::exit(2);
-  }
+  return s.error;
+}
+
+std::shared_ptr<sim::Bus> SimulatedBus() {
+  SimState& s = State();
+  std::lock_guard lock(s.mutex);
+  if (!UsableLocked(s)) return nullptr;
   return s.bus;
 }
 
@@ -91,6 +121,7 @@ bool ConfigureSimulation(const char* spec, std::string& error) {
   std::lock_guard lock(s.mutex);
   s.initialised = true;
   s.error.clear();
+  s.usable = 1;
   if (s.bus) s.bus->SetListener(nullptr);
   s.bus = std::move(bus);
   InstallListener(s);

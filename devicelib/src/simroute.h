@@ -9,9 +9,18 @@
 
 namespace qmr {
 
-// The active simulated bus, or null for real devices. The first call reads
-// QMR52916_SIMULATE; a configuration that cannot be used ends the program
-// with its message, so that nothing runs on half a configuration.
+// False when the library's setup from the environment (QMR52916_SIMULATE,
+// read at the first call) cannot be used. Every export then fails, so that
+// nothing runs on half a configuration nor falls back to the machine's own
+// drives; the reason goes to stderr once and to QMR_GetSetupError.
+// QMR_SimConfigure replaces the setup and so ends the failure.
+bool LibraryUsable();
+
+// The reason LibraryUsable is false, "" while it is true. Prints nothing.
+std::string SetupError();
+
+// The active simulated bus, or null for real devices and when the library
+// is not usable (check LibraryUsable first).
 std::shared_ptr<sim::Bus> SimulatedBus();
 
 // The simulator status without ending the program: 1 active, 0 off, -1 bad

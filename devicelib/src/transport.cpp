@@ -5,6 +5,7 @@
 #include <unordered_set>
 
 #include "QMR52916LIB_ext.h"
+#include "simroute.h"
 #include "trace.h"
 
 #if defined(_WIN32)
@@ -87,7 +88,7 @@ ScsiRequest BuildRequest(const uint8_t cdb[16], uint8_t* inBuffer, int inLength,
 
 int SendScsiCommand(void* handle, const uint8_t cdb[16], uint8_t* inBuffer, int inLength,
                     uint8_t* outBuffer, int outLength) {
-  if (IsInvalidHandle(handle)) return 0;
+  if (IsInvalidHandle(handle) || !LibraryUsable()) return 0;
   const ScsiRequest request = BuildRequest(cdb, inBuffer, inLength, outBuffer, outLength);
   char letter = 0;
   bool ok = false;

@@ -57,56 +57,82 @@ void PutBe32(uint8_t* p, uint32_t v) {
 }
 uint32_t Clamp32(uint64_t v) { return uint32_t(std::min<uint64_t>(v, 0xFFFFFFFFull)); }
 
-std::optional<Command> Decode(const uint8_t* c) {
-  auto make = [](Op op, Direction d, uint64_t length, std::optional<FaultTarget> t = std::nullopt) {
-    return Command{op, d, length, t};
-  };
-  switch (c[0]) {
-    case 0x00:
-      return make(Op::TestUnitReady, Direction::None, 0);
-    case 0x12:
-      return make(Op::Inquiry, Direction::In, 36, FaultTarget::Inquiry);
-    case 0x25:
-      return make(Op::ReadCapacity, Direction::In, 8, FaultTarget::ReadCapacity);
-    case 0x28:
-      return make(Op::Read10, Direction::In, uint64_t(Be16(c + 7)) * kSector, FaultTarget::SdRead);
-    case 0x2A:
-      return make(Op::Write10, Direction::Out, uint64_t(Be16(c + 7)) * kSector, FaultTarget::SdWrite);
-    case 0xF6:
-      break;
-    default:
-      return std::nullopt;
-  }
-  switch (c[1]) {
-    case 0x00:
-      return make(Op::Identify, Direction::In, 2, FaultTarget::Identify);
-    case 0x01:
-      return make(Op::FlashStatus, Direction::In, 2, FaultTarget::FlashStatus);
-    case 0x05:
-      return make(Op::FlashRead, Direction::In, uint64_t(Be16(c + 7)) * kSector, FaultTarget::FlashRead);
-    case 0x06:
-      return make(Op::FlashWrite, Direction::Out, uint64_t(Be16(c + 7)) * kSector, FaultTarget::FlashWrite);
-    case 0x08:
-      return make(Op::ChipErase, Direction::None, 0, FaultTarget::ChipErase);
-    case 0x09:
-      return make(Op::FlashId, Direction::In, 4, FaultTarget::FlashId);
-    case 0x15:
-      return make(Op::SectorErase, Direction::None, 0, FaultTarget::SectorErase);
-    case 0xFF:
-      return make(Op::Reset, Direction::None, 0);
-    case 0xE0:
-      return make(Op::SetSdOffset, Direction::Out, 4);
-    case 0xE1:
-      return make(Op::VendorSdRead, Direction::In, uint64_t(Be16(c + 7)) * kSector, FaultTarget::SdRead);
-    case 0xE2:
-      return make(Op::VendorSdWrite, Direction::Out, uint64_t(Be16(c + 7)) * kSector, FaultTarget::SdWrite);
-    case 0xF0:
-      if (c[2] == 0xF0) return make(Op::CardSectors, Direction::In, 4);
-      if (c[2] == 0xF1) return make(Op::CardReadTime, Direction::In, 4);
-      return std::nullopt;
-    default:
-      return std::nullopt;
-  }
+// How long a command's data phase is.
+enum class Length : uint8_t {
+  Fixed,  // CommandEntry::bytes
+  Units,  // the 16-bit count at bytes 7 and 8, in 512-byte units
+};
+
+constexpr uint16_t FieldBytes(int first, int last) {
+  uint16_t mask = 0;
+  for (int i = first; i <= last; ++i) mask = uint16_t(mask | (1u << i));
+  return mask;
+}
+
+// The family's command set, one entry per command: the CDB with its fixed
+// bytes (every byte not listed is 0), how many leading bytes name the
+// command, which bytes carry the caller's numbers, and the data phase.
+struct CommandEntry {
+  Op op;
+  std::array<uint8_t, 16> cdb;
+  int nameBytes;
+  uint16_t fields;
+  Direction direction;
+  Length length;
+  uint32_t bytes;
+  std::optional<FaultTarget> target;
+};
+
+constexpr uint16_t kAddressAndCount = FieldBytes(3, 8);  // A3 A2 A1 A0 N1 N0
+constexpr uint16_t kBlockAndCount = FieldBytes(2, 5) | FieldBytes(7, 8);  // READ(10), WRITE(10)
+
+const CommandEntry kCommands[] = {
+    // Hosts ask this of every disk; the family answers it like any other.
+    {Op::TestUnitReady, {0x00}, 1, 0, Direction::None, Length::Fixed, 0, std::nullopt},
+    // Allocation length 0 and byte 8 = 1, as the family's INQUIRY is sent.
+    {Op::Inquiry, {0x12, 0, 0, 0, 0, 0, 0, 0, 0x01}, 1, 0, Direction::In, Length::Fixed, 36, FaultTarget::Inquiry},
+    {Op::ReadCapacity, {0x25, 0, 0, 0, 0, 0, 0, 0, 0x01}, 1, 0, Direction::In, Length::Fixed, 8,
+     FaultTarget::ReadCapacity},
+    {Op::Read10, {0x28}, 1, kBlockAndCount, Direction::In, Length::Units, 0, FaultTarget::SdRead},
+    {Op::Write10, {0x2A}, 1, kBlockAndCount, Direction::Out, Length::Units, 0, FaultTarget::SdWrite},
+    {Op::Identify, {0xF6, 0x00}, 2, 0, Direction::In, Length::Fixed, 2, FaultTarget::Identify},
+    {Op::FlashStatus, {0xF6, 0x01}, 2, 0, Direction::In, Length::Fixed, 2, FaultTarget::FlashStatus},
+    {Op::FlashRead, {0xF6, 0x05, 0x06}, 2, kAddressAndCount, Direction::In, Length::Units, 0, FaultTarget::FlashRead},
+    {Op::FlashWrite, {0xF6, 0x06, 0x06}, 2, kAddressAndCount, Direction::Out, Length::Units, 0,
+     FaultTarget::FlashWrite},
+    {Op::ChipErase, {0xF6, 0x08}, 2, 0, Direction::None, Length::Fixed, 0, FaultTarget::ChipErase},
+    {Op::FlashId, {0xF6, 0x09, 0x01}, 2, 0, Direction::In, Length::Fixed, 4, FaultTarget::FlashId},
+    // F1 F0 first unit, N1 N0 unit count, M mode.
+    {Op::SectorErase, {0xF6, 0x15, 0x06}, 2, FieldBytes(3, 7), Direction::None, Length::Fixed, 0,
+     FaultTarget::SectorErase},
+    {Op::Reset, {0xF6, 0xFF}, 2, 0, Direction::None, Length::Fixed, 0, std::nullopt},
+    {Op::SetSdOffset, {0xF6, 0xE0}, 2, 0, Direction::Out, Length::Fixed, 4, std::nullopt},
+    {Op::VendorSdRead, {0xF6, 0xE1, 0x00}, 2, kAddressAndCount, Direction::In, Length::Units, 0, FaultTarget::SdRead},
+    {Op::VendorSdWrite, {0xF6, 0xE2, 0x00}, 2, kAddressAndCount, Direction::Out, Length::Units, 0,
+     FaultTarget::SdWrite},
+    {Op::CardSectors, {0xF6, 0xF0, 0xF0}, 3, 0, Direction::In, Length::Fixed, 4, std::nullopt},
+    {Op::CardReadTime, {0xF6, 0xF0, 0xF1}, 3, FieldBytes(3, 6), Direction::In, Length::Fixed, 4, std::nullopt},
+};
+
+const CommandEntry* Lookup(const uint8_t* c) {
+  for (const CommandEntry& entry : kCommands)
+    if (std::equal(c, c + entry.nameBytes, entry.cdb.begin())) return &entry;
+  return nullptr;
+}
+
+bool FixedBytesHold(const CommandEntry& entry, const uint8_t* c) {
+  for (int i = 0; i < 16; ++i)
+    if ((entry.fields & (1u << i)) == 0 && c[i] != entry.cdb[size_t(i)]) return false;
+  return true;
+}
+
+uint64_t PhaseLength(const CommandEntry& entry, const uint8_t* c) {
+  return entry.length == Length::Units ? uint64_t(Be16(c + 7)) * kSector : entry.bytes;
+}
+
+// Commands that touch the flash array, refused while an erase runs.
+bool FlashDataCommand(Op op) {
+  return op == Op::FlashRead || op == Op::FlashWrite || op == Op::SectorErase || op == Op::ChipErase;
 }
 
 // A command without data accepts only an empty phase; one with data only its
@@ -281,21 +307,44 @@ bool VirtualDevice::Lock(int lun) {
   return ok;
 }
 
-bool VirtualDevice::Execute(int lun, const uint8_t cdb[16], Direction direction, uint8_t* buffer, uint32_t length) {
-  if (cdb == nullptr) return false;
+CdbDescription DescribeCdb(const uint8_t cdb[16]) {
+  CdbDescription d;
+  const CommandEntry* entry = cdb ? Lookup(cdb) : nullptr;
+  if (entry == nullptr) return d;
+  d.check = FixedBytesHold(*entry, cdb) ? CdbCheck::Known : CdbCheck::InvalidField;
+  d.direction = entry->direction;
+  d.length = PhaseLength(*entry, cdb);
+  return d;
+}
+
+CommandResult VirtualDevice::Run(int lun, const uint8_t cdb[16], Direction direction, uint8_t* buffer,
+                                 uint32_t length) {
+  if (cdb == nullptr) return CommandResult::UnknownCommand;
   bool vanished = false;
-  bool ok = false;
+  CommandResult result = CommandResult::Good;
   {
     std::lock_guard lock(state_->mutex);
     State& s = *state_;
-    if (!s.plugged || !ValidLun(lun)) return false;
+    if (!s.plugged || !ValidLun(lun)) return CommandResult::Gone;
     const Timing& timing = config_.timing;
     uint64_t sleepUs = timing.commandLatencyUs;
     SparseStore& card = s.cards[lun];
     const uint64_t cardSectors = lun == 0 ? config_.sdSectors : config_.sd2Sectors;
 
-    const std::optional<Command> cmd = Decode(cdb);
-    ok = cmd && PhaseMatches(*cmd, direction, buffer, length);
+    const CommandEntry* entry = Lookup(cdb);
+    std::optional<Command> cmd;
+    if (entry == nullptr) {
+      result = CommandResult::UnknownCommand;
+    } else if (!FixedBytesHold(*entry, cdb)) {
+      result = CommandResult::InvalidField;
+    } else {
+      cmd = Command{entry->op, entry->direction, PhaseLength(*entry, cdb), entry->target};
+      if (!PhaseMatches(*cmd, direction, buffer, length)) result = CommandResult::PhaseMismatch;
+      // The chip ignores its array while an erase runs: a caller that does
+      // not wait for the status to read idle loses what it sends.
+      else if (FlashDataCommand(cmd->op) && (s.stuckBusy || s.busyPolls > 0)) result = CommandResult::FlashBusy;
+    }
+    bool ok = result == CommandResult::Good;
 
     // Where the command lands, and whether it fits.
     uint64_t at = 0, bytes = 0;
@@ -332,11 +381,14 @@ bool VirtualDevice::Execute(int lun, const uint8_t cdb[16], Direction direction,
       }
     }
 
+    if (result == CommandResult::Good && !ok) result = CommandResult::OutOfRange;
+
     State::Outcome fault;
     if (ok && cmd->target) {
       fault = s.Consult(*cmd->target);
       vanished = fault.unplug;
       ok = !fault.fail && !fault.unplug;
+      if (!ok) result = fault.unplug ? CommandResult::Gone : CommandResult::Failed;
     }
 
     if (ok) {
@@ -433,7 +485,7 @@ bool VirtualDevice::Execute(int lun, const uint8_t cdb[16], Direction direction,
     if (sleepUs > 0) std::this_thread::sleep_for(std::chrono::microseconds(sleepUs));
   }
   if (vanished) NotifyPlug(false);
-  return ok;
+  return result;
 }
 
 bool VirtualDevice::PeekFlash(uint64_t address, uint8_t* buffer, uint64_t length) const {

@@ -18,36 +18,13 @@ void PutBe64(uint8_t* p, uint64_t v) {
   for (int i = 0; i < 8; ++i) p[i] = uint8_t(v >> (8 * (7 - i)));
 }
 
-// The family's vendor commands (first byte 0xF6) and their data phases.
+// The family's vendor commands (first byte 0xF6) and their data phases, from
+// the simulator's command table. A CDB with a wrong fixed byte keeps its
+// command's phase, so that the transfer is answered with the refusal.
 Phase VendorPhase(const uint8_t* c) {
-  const uint32_t units = uint32_t(Be16(c + 7)) * kBlock;
-  switch (c[1]) {
-    case 0x00:  // identify
-    case 0x01:  // flash status
-      return {Direction::In, 2};
-    case 0x05:  // flash read
-      return {Direction::In, units};
-    case 0x06:  // flash write
-      return {Direction::Out, units};
-    case 0x08:  // chip erase
-    case 0x15:  // sector erase
-    case 0xFF:  // reset
-      return {Direction::None, 0};
-    case 0x09:  // flash id
-      return {Direction::In, 4};
-    case 0xE0:  // SD offset
-      return {Direction::Out, 4};
-    case 0xE1:
-      return {Direction::In, units};
-    case 0xE2:
-      return {Direction::Out, units};
-    case 0xF0:
-      if (c[2] == 0xF0 || c[2] == 0xF1) return {Direction::In, 4};
-      break;
-    default:
-      break;
-  }
-  return {Direction::None, 0, false};
+  const CdbDescription d = DescribeCdb(c);
+  if (d.check == CdbCheck::UnknownCommand) return {Direction::None, 0, false};
+  return {d.direction, uint32_t(d.length)};
 }
 
 // The CDB as the library itself sends the command, which is what the
@@ -185,7 +162,22 @@ ScsiResult ScsiTarget::PassThrough(int lun, const uint8_t* cdb, size_t cdbLength
                                    uint8_t* buffer, uint32_t length) {
   uint8_t c[16];
   Canonical(cdb, cdbLength, c);
-  if (device_->Execute(lun, c, direction, length > 0 ? buffer : nullptr, length)) return Good(lun, length);
+  switch (device_->Run(lun, c, direction, length > 0 ? buffer : nullptr, length)) {
+    case CommandResult::Good:
+      return Good(lun, length);
+    case CommandResult::UnknownCommand:
+      return Fail(lun, sense::kInvalidOpcode);
+    case CommandResult::InvalidField:
+    case CommandResult::PhaseMismatch:
+      return Fail(lun, sense::kInvalidField);
+    case CommandResult::OutOfRange:
+      return Fail(lun, sense::kLbaOutOfRange);
+    case CommandResult::FlashBusy:
+      return Fail(lun, sense::kOperationInProgress);
+    case CommandResult::Failed:
+    case CommandResult::Gone:
+      break;
+  }
   switch (cdb[0]) {
     case 0x28:
       return Fail(lun, sense::kReadError);

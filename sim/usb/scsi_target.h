@@ -36,6 +36,7 @@ constexpr Sense kLunNotSupported{0x05, 0x25, 0x00};
 constexpr Sense kReadError{0x03, 0x11, 0x00};
 constexpr Sense kWriteError{0x03, 0x0C, 0x00};
 constexpr Sense kTargetFailure{0x04, 0x44, 0x00};
+constexpr Sense kOperationInProgress{0x02, 0x04, 0x07};  // not ready: the flash erase still runs
 }  // namespace sense
 
 struct ScsiResult {

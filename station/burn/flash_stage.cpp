@@ -136,6 +136,9 @@ StatusCode BurnEngine::EraseFlash(char letter, void* handle, uint64_t eraseLengt
   if (!TVQ_FlashRead(handle, probe, 0, 1)) return status::kEraseFlashFailed;
   std::array<uint8_t, 512> block0 = BlockZero(letter);
   if (!TVQ_SectorErase(handle, 0, 16, 0)) return status::kEraseFlashFailed;
+  // The chip takes no program while an erase runs: writing block 0 before
+  // the status reads idle would lose the serial number and the id field.
+  if (!WaitForErase(handle)) return status::kEraseFlashFailed;
   if (!TVQ_FlashWrite(handle, block0.data(), 0, 1)) return status::kEraseFlashFailed;
   if (!TVQ_SectorErase(handle, 16, static_cast<unsigned short>(eraseLength / 256), 0))
     return status::kEraseFlashFailed;

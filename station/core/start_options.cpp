@@ -46,7 +46,7 @@ int PrepareStart(const StartOptions& options, StationDirChoice& dir, std::string
       problem = error;
       return 2;
     }
-  } else if (QMR_SimStatus(error, sizeof error) < 0) {
+  } else if (QMR_GetSetupError(error, sizeof error)) {
     problem = error;
     return 2;
   }

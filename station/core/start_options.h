@@ -26,8 +26,8 @@ bool ParseStartOptions(const std::vector<std::string>& args, StartOptions& optio
 
 // The simulator as the options or the environment configure it, then the
 // station folder, in which writes a crash interrupted are finished
-// (RecoverInterruptedWrites; what it cannot put right joins dir.notice). 0 to go on; else the exit status (2 for the simulator, 1
-// for the folder) and `problem`.
+// (RecoverInterruptedWrites; what it cannot put right joins dir.notice). 0 to go on; else the exit status (2 for the simulator or
+// a library setup it cannot use, 1 for the folder) and `problem`.
 int PrepareStart(const StartOptions& options, StationDirChoice& dir, std::string& problem);
 
 }  // namespace ardentix

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Lists the library's exported functions and compares them with the expected set.
+# Lists the library's exported functions and compares them with the expected set:
+# the family's functions, and the QMR_ extensions the header declares (argument 2).
 set -euo pipefail
 lib=$1
+ext_header=${2:-}
 expected="SDTest_GetReadTime SDTest_GetSector TVQ_BulkIn TVQ_BulkNone TVQ_BulkOut TVQ_FlashErase TVQ_FlashRead
 TVQ_FlashWrite TVQ_GetDeviceLun TVQ_GetDeviceParentString TVQ_GetFlashID TVQ_GetUSBString TVQ_OpenDevice
 TVQ_ReadFlashStatus TVQ_ReadSD TVQ_ResetDevice TVQ_SectorErase TVQ_SetSDOffset TVQ_WriteSD USB_Inquiry
@@ -25,4 +27,12 @@ fi
 for f in $(echo "$family"); do
   case "$f" in _Z*) echo "$f is not a C symbol"; exit 1 ;; esac
 done
+if [ -n "$ext_header" ]; then
+  declared=$(grep -o 'QMR_CALL QMR_[A-Za-z0-9]*(' "$ext_header" | sed 's/QMR_CALL //; s/($//' | sort)
+  exported=$(echo "$actual" | grep '^QMR_' || true)
+  if [ "$declared" != "$exported" ]; then
+    echo "QMR_ exports differ from the header (< declared, > exported):"
+    diff <(echo "$declared") <(echo "$exported") || true; exit 1
+  fi
+fi
 echo "$(echo "$family" | wc -l) family exports, $(echo "$actual" | grep -c '^QMR_') QMR_ exports"

@@ -21,7 +21,9 @@ TEST(SysfsParentString, SerialOrPortThenTheUnitDigit) {
       {"no serial: the port path", Disk("sdb").Port("1-1.2"), "1-1.2&0"},
       {"serial with a blank: the port path", Disk("sdb").Port("2-3").Serial("12 34"), "2-3&0"},
       {"33-character serial fits 35", Disk("sdb").Serial(std::string(33, '7')), std::string(33, '7') + "&0"},
-      {"34-character serial is refused", Disk("sdb").Serial(std::string(34, '7')), ""},
+      // A longer serial would not leave room for "&<unit>": the port names the device.
+      {"34-character serial: the port path", Disk("sdb").Port("1-1.2").Serial(std::string(34, '7')), "1-1.2&0"},
+      {"long serial, unit 1: the port path", Disk("sdb").Port("3-2").Lun(1).Serial(std::string(60, 'A')), "3-2&1"},
       {"unit 10 has no single digit", Disk("sdb").Lun(10).Serial("000000012345"), ""},
       {"not on USB", Disk("sdb").Port(""), ""},
       {"disk under a flat /sys/block folder", Disk("sdb").Port("1-4").Lun(1).Serial("ABC").Flat(), "ABC&1"},

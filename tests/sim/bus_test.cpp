@@ -91,6 +91,8 @@ TEST(SimBus, UnitsShareTheFlashButNotTheCard) {
   ASSERT_TRUE(unit1.FlashWrite(1024, Pattern(512, 3)));
   EXPECT_EQ(unit0.FlashRead(1024, 1), Pattern(512, 3));
   ASSERT_TRUE(unit0.SectorErase(4, 2));
+  while (unit1.Busy() == true) {  // the erase is seen through either unit
+  }
   EXPECT_EQ(unit1.FlashRead(1024, 1), Filled(512, 0xFF));
 
   ASSERT_TRUE(unit0.SdWrite(10, Pattern(512, 4)));

@@ -23,6 +23,7 @@ DeviceConfig Small() {
   DeviceConfig c = DefaultDevice(0);
   c.flashSizeKB = 64;
   c.sdSectors = 4096;
+  c.eraseBusyPolls = 0;  // erases end at once: these commands follow each other without status polls
   return c;
 }
 

@@ -87,6 +87,10 @@ TEST_F(ScsiTargetTest, RefusalsCarrySense) {
   } cases[] = {
       {"REPORT LUNS, not implemented", Cdb({0xA0}, 12), 16, sense::kInvalidOpcode},
       {"an unknown vendor sub-command", Cdb({0xF6, 0x77}), 0, sense::kInvalidOpcode},
+      {"flash read with byte 2 not 06", Cdb({0xF6, 0x05, 0x07, 0, 0, 0, 0, 0, 1}), 512, sense::kInvalidField},
+      {"flash id with a reserved byte set", Cdb({0xF6, 0x09, 0x01, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}), 4,
+       sense::kInvalidField},
+      {"identify asking for 4 bytes", Cdb({0xF6}), 4, sense::kInvalidField},
       {"READ(10) past the card", Cdb({0x28, 0, 0x00, 0x10, 0x00, 0x00, 0, 0, 1, 0}, 10), 512, sense::kLbaOutOfRange},
       {"MODE SENSE of a page it has not", Cdb({0x1A, 0, 0x0A, 0, 64, 0}, 6), 64, sense::kInvalidField},
       {"MODE SENSE of saved values", Cdb({0x1A, 0, 0xFF, 0, 64, 0}, 6), 64, Sense{0x05, 0x39, 0x00}},
@@ -117,6 +121,18 @@ TEST_F(ScsiTargetTest, FamilyCommandsAndFaultsReachTheModel) {
   EXPECT_EQ(s.key, 0x03);
   EXPECT_EQ(s.asc, 0x11) << "a failed card read is an unrecovered read error";
   EXPECT_EQ(In(Cdb({0x28, 0, 0, 0, 0, 0, 0, 0, 1, 0}, 10), 512).status, ScsiTarget::kGood) << "it fired once";
+}
+
+TEST_F(ScsiTargetTest, FlashDataWhileTheEraseRunsIsNotReady) {
+  ASSERT_EQ(In(Cdb({0xF6, 0x15, 0x06, 0, 0, 0, 16}), 0).status, ScsiTarget::kGood);
+  const Sense s = SenseAfter(Cdb({0xF6, 0x05, 0x06, 0, 0, 0, 0, 0, 1}), 512);
+  EXPECT_EQ(s.key, sense::kOperationInProgress.key);
+  EXPECT_EQ(s.asc, sense::kOperationInProgress.asc);
+  EXPECT_EQ(s.ascq, sense::kOperationInProgress.ascq);
+  Answer status;
+  do status = In(Cdb({0xF6, 0x01}), 2);
+  while (status.status == ScsiTarget::kGood && status.data != Bytes{0, 0});
+  EXPECT_EQ(In(Cdb({0xF6, 0x05, 0x06, 0, 0, 0, 0, 0, 1}), 512).status, ScsiTarget::kGood);
 }
 
 TEST_F(ScsiTargetTest, UnitsBeyondTheDeviceAreAbsent) {

@@ -5,6 +5,8 @@
 #include <string>
 
 #include "QMR52916LIB_ext.h"
+#include "drive_letter.h"
+#include "simroute.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -26,8 +28,9 @@ uint32_t RemovableDrives() {
   return mask;
 }
 
-std::string NodeOf(char letter) {
-  if (letter < 'A' || letter > 'Z' || (RemovableDrives() & (1u << (letter - 'A'))) == 0) return {};
+std::string NodeOf(char given) {
+  const char letter = qmr::CanonicalDriveLetter(given);
+  if (letter == 0 || (RemovableDrives() & (1u << (letter - 'A'))) == 0) return {};
   return std::string("\\\\.\\") + letter + ":";
 }
 
@@ -51,9 +54,12 @@ uint32_t Changes(uint32_t& arrived, uint32_t& removed) { return qmr::TakeDriveCh
 
 extern "C" {
 
-QMR_API unsigned long QMR_DriveMask(void) { return RemovableDrives(); }
+// With a setup the library cannot use, no drive is shown: the machine's own
+// drives are no stand-in for the simulated ones that were asked for.
+QMR_API unsigned long QMR_DriveMask(void) { return qmr::LibraryUsable() ? RemovableDrives() : 0; }
 
 QMR_API int QMR_DriveNode(char letter, char* out, int size) {
+  if (!qmr::LibraryUsable()) return 0;
   const std::string node = NodeOf(letter);
   if (node.empty() || out == nullptr || size <= 0 || node.size() >= size_t(size)) return 0;
   std::memcpy(out, node.c_str(), node.size() + 1);
@@ -62,7 +68,7 @@ QMR_API int QMR_DriveNode(char letter, char* out, int size) {
 
 QMR_API unsigned long QMR_DriveChanges(unsigned long* arrived, unsigned long* removed) {
   uint32_t a = 0, r = 0;
-  const uint32_t mask = Changes(a, r);
+  const uint32_t mask = qmr::LibraryUsable() ? Changes(a, r) : 0;
   if (arrived) *arrived = a;
   if (removed) *removed = r;
   return mask;

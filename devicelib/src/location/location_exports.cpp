@@ -6,6 +6,7 @@
 #include <string>
 
 #include "QMR52916LIB_ext.h"
+#include "drive_letter.h"
 #include "location/registry.h"
 #include "location/usb_string.h"
 #include "simroute.h"
@@ -54,12 +55,13 @@ extern "C" {
 
 QMR_API int TVQ_GetUSBString(char driveLetter, char* out) {
   std::string text;
-  if (out == nullptr || !qmr::location::ReadUsbString(driveLetter, text)) return 0;
+  if (out == nullptr || !qmr::LibraryUsable() || !qmr::location::ReadUsbString(driveLetter, text)) return 0;
   return CopyOut(text, out);
 }
 
-QMR_API int TVQ_GetDeviceParentString(char driveLetter, char* out) {
-  if (out == nullptr) return 0;
+QMR_API int TVQ_GetDeviceParentString(char given, char* out) {
+  const char driveLetter = qmr::CanonicalDriveLetter(given);
+  if (out == nullptr || driveLetter == 0 || !qmr::LibraryUsable()) return 0;
   if (auto bus = qmr::SimulatedBus(); bus && !bus->SystemLocation())
     return CopyOut(SimulatedParent(*bus, driveLetter), out);
 #if defined(_WIN32)
@@ -70,7 +72,9 @@ QMR_API int TVQ_GetDeviceParentString(char driveLetter, char* out) {
 #endif
 }
 
-QMR_API int TVQ_GetDeviceLun(char driveLetter, char* usbString) {
+QMR_API int TVQ_GetDeviceLun(char given, char* usbString) {
+  const char driveLetter = qmr::CanonicalDriveLetter(given);
+  if (driveLetter == 0 || !qmr::LibraryUsable()) return -1;
   if (auto bus = qmr::SimulatedBus(); bus && !bus->SystemLocation())
     return LastDigit(SimulatedParent(*bus, driveLetter));
 #if defined(_WIN32)

@@ -22,7 +22,11 @@ std::string SysfsParentString(const std::string& sysfsRoot, const std::string& d
   drives::UsbDisk usb;
   if (!drives::DescribeUsbDisk(sysfsRoot, drives::DiskName(disk), usb)) return {};
   if (usb.lun < 0 || usb.lun > 9) return {};
-  std::string id = (UsableSerial(usb.serial) ? usb.serial : usb.portPath) + "&" + char('0' + usb.lun);
+  const std::string unit = std::string("&") + char('0' + usb.lun);
+  // A serial too long for the callers' buffers would lose the trailing unit
+  // digit; the port path names the device then, as it does for no serial.
+  if (UsableSerial(usb.serial) && usb.serial.size() + unit.size() <= kMaxParentChars) return usb.serial + unit;
+  const std::string id = usb.portPath + unit;
   return id.size() <= kMaxParentChars ? id : std::string();
 }
 

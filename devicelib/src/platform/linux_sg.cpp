@@ -81,10 +81,13 @@ std::string FindGenericNode(const std::string& sysfsRoot, const std::string& blo
   return {};
 }
 
-std::unique_ptr<Backend> OpenVolume(char letter) {
+std::string GenericNodeForLetter(const std::string& sysfsRoot, char letter) {
   const std::string disk = DiskForLetter(letter);
-  if (disk.empty()) return nullptr;
-  const std::string node = FindGenericNode("/sys", disk);
+  return disk.empty() ? std::string() : FindGenericNode(sysfsRoot, disk);
+}
+
+std::unique_ptr<Backend> OpenVolume(char letter) {
+  const std::string node = GenericNodeForLetter("/sys", letter);
   if (node.empty()) return nullptr;
   const int fd = ::open(node.c_str(), O_RDWR | O_CLOEXEC);
   if (fd < 0) return nullptr;

@@ -38,6 +38,9 @@ class SgBackend final : public Backend {
 // ("/sys" normally); empty when the disk has no generic node.
 std::string FindGenericNode(const std::string& sysfsRoot, const std::string& blockDevice);
 
+// The generic node of the disk the letter stands for ("" when none).
+std::string GenericNodeForLetter(const std::string& sysfsRoot, char letter);
+
 // Opens the generic node of the disk mapped to the letter, read-write: vendor
 // CDBs pass there with plain file permissions.
 std::unique_ptr<Backend> OpenVolume(char letter);

@@ -98,6 +98,34 @@ bool ParseSimSpec(const std::string& spec, SimConfig& out, std::string& error);
 // Parses one fault object, e.g. {"on":"flash-write","after":3,"action":"fail"}.
 bool ParseFault(const std::string& json, FaultSpec& out, std::string& error);
 
+// How a CDB reads against the family's command table. A command is named by
+// its first bytes (opcode, sub-command); every other byte that carries no
+// number of the caller must hold the table's value (0 for reserved bytes).
+enum class CdbCheck : uint8_t {
+  Known,           // a command of the table, every fixed byte right
+  UnknownCommand,  // no command of the table has these first bytes
+  InvalidField,    // a command of the table with a fixed or reserved byte wrong
+};
+struct CdbDescription {
+  CdbCheck check = CdbCheck::UnknownCommand;
+  // The data phase of the named command (also for InvalidField).
+  Direction direction = Direction::None;
+  uint64_t length = 0;
+};
+CdbDescription DescribeCdb(const uint8_t cdb[16]);
+
+// What became of one command.
+enum class CommandResult : uint8_t {
+  Good,
+  UnknownCommand,
+  InvalidField,   // a fixed or reserved CDB byte differs from the table
+  PhaseMismatch,  // the data phase is not the command's direction and length
+  OutOfRange,     // the address or count runs past the flash or card
+  FlashBusy,      // a flash read, write or erase while an erase still runs
+  Failed,         // an injected fault
+  Gone,           // unplugged (or no such logical unit)
+};
+
 // The factory content of flash block 0 and the default device of index i.
 DeviceConfig DefaultDevice(int index);
 
@@ -115,9 +143,15 @@ class VirtualDevice {
   // fault fires.
   bool Open(int lun);
 
-  // Executes one 16-byte CDB with the given data phase. Returns false for
-  // every failure (unknown command, out-of-range address, fault, unplugged).
-  bool Execute(int lun, const uint8_t cdb[16], Direction direction, uint8_t* buffer, uint32_t length);
+  // Executes one 16-byte CDB with the given data phase, as strictly as the
+  // controller: a CDB off the command table, a wrong data phase, an address
+  // past the end, or a flash data command while the flash is busy after an
+  // erase (until a status poll has seen it idle) is refused.
+  CommandResult Run(int lun, const uint8_t cdb[16], Direction direction, uint8_t* buffer, uint32_t length);
+  // Run, true only for Good.
+  bool Execute(int lun, const uint8_t cdb[16], Direction direction, uint8_t* buffer, uint32_t length) {
+    return Run(lun, cdb, direction, buffer, length) == CommandResult::Good;
+  }
 
   // The station's volume lock; false when a "lock" fault fires or unplugged.
   bool Lock(int lun);
