@@ -1,5 +1,6 @@
 #include "simroute.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -58,7 +59,13 @@ class SimBackend final : public Backend {
   int lun_;
 };
 
+std::atomic<BackendOpener> standIn{nullptr};
+
 }  // namespace
+
+void SetBackendOpener(BackendOpener opener) { standIn.store(opener); }
+
+BackendOpener CurrentBackendOpener() { return standIn.load(); }
 
 std::shared_ptr<sim::Bus> SimulatedBus() {
   SimState& s = State();
