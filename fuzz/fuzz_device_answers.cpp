@@ -20,6 +20,7 @@
 
 #include "QMR52916LIB.h"
 #include "QMR52916LIB_ext.h"
+#include "catalogue/flash_id_report.h"
 #include "core/event_loop.h"
 #include "core/message_sink.h"
 #include "drivemap.h"
@@ -208,6 +209,9 @@ void RunStation(const std::filesystem::path& dir) {
   ardentix::Station station(loop, clock, host, messages, dir);
   station.Initialise();  // the start-up scan
   CheckListed(station, host);
+  // The "R" report reads every listed device's id again.
+  for (const ardentix::FlashIdReading& r : ardentix::ReadFlashIds(ardentix::ListedDriveLetters(station.rows())))
+    Check(r.idText.size() == 8 && IsUpperHex(r.idText));
   // More drives arrive; the arrival timer scans them after 300 ms.
   station.OnVolumeChange(true, in->ConsumeIntegral<uint32_t>());
   loop.AdvanceBy(ardentix::Milliseconds(700));
