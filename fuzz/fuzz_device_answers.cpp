@@ -1,6 +1,7 @@
 // A broken or hostile USB device: every command is answered from the input,
-// with any status, any data, short transfers and (through the Linux SG_IO
-// layer) lying residual and sense lengths. The station's start-up and arrival
+// with any status, any data, short transfers and lying residual, transfer
+// and sense lengths (through the Linux SG_IO layer and the Windows
+// pass-through record). The station's start-up and arrival
 // scans and every library export run over such devices; nothing may crash,
 // read or write outside the caller's buffers, or list a drive the scan
 // should have refused.
@@ -27,6 +28,7 @@
 #include "fuzz_support.h"
 #include "host/host.h"
 #include "platform/linux_sg.h"
+#include "platform/windows_sptd.h"
 #include "simroute.h"
 #include "station/station.h"
 
@@ -107,8 +109,35 @@ int LyingIoctl(int, unsigned long request, void* argument) {
   return (how & 0x80) ? -1 : 0;
 }
 
+// The Windows pass-through record as the driver would hand it back: the
+// device's data, then a status, a transfer length and a returned-byte count
+// it made up.
+class PassThroughBackend final : public qmr::Backend {
+ public:
+  bool Execute(const qmr::ScsiRequest& r) override {
+    CheckRequest(r);
+    qmr::windows_sptd::PassThroughRecord record;
+    qmr::windows_sptd::FillPassThroughRecord(r, record);
+    const SCSI_PASS_THROUGH_DIRECT& h = record.header;
+    Check(h.Length == sizeof h && h.CdbLength == 16 && h.TimeOutValue == qmr::kCommandTimeoutSeconds);
+    Check(h.SenseInfoOffset == offsetof(qmr::windows_sptd::PassThroughRecord, sense));
+    Check(h.DataBuffer == (r.direction == qmr::DataDirection::None ? nullptr : r.buffer));
+    Check(h.DataTransferLength == r.length && h.DataIn == (r.direction == qmr::DataDirection::Out ? 0 : 1));
+    const uint8_t how = in->ConsumeIntegral<uint8_t>();
+    if (h.DataIn == 1 && h.DataBuffer != nullptr)
+      FillFromInput(static_cast<uint8_t*>(h.DataBuffer), TransferLength(how, h.DataTransferLength));
+    record.header.ScsiStatus = in->ConsumeIntegral<uint8_t>();
+    record.header.DataTransferLength = in->ConsumeIntegral<uint32_t>();
+    FillFromInput(record.sense, std::min<size_t>(in->ConsumeIntegral<uint8_t>(), sizeof record.sense));
+    const uint32_t returned = in->ConsumeIntegral<uint32_t>();
+    return qmr::windows_sptd::JudgePassThrough((how & 0x80) == 0, returned, record);
+  }
+};
+
 std::unique_ptr<qmr::Backend> OpenFake(char) {
-  switch (in->ConsumeIntegral<uint8_t>() % 4) {
+  switch (in->ConsumeIntegral<uint8_t>() % 5) {
+    case 4:
+      return std::make_unique<PassThroughBackend>();
     case 3:
       return nullptr;  // the drive cannot be opened
     case 2:

@@ -117,6 +117,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::ofstream(file, std::ios::binary | std::ios::trunc) << spec;
     spec = file.string();
   }
+  // The same text as one fault, as QMR_SimAddFault takes it.
+  sim::FaultSpec fault;
+  std::string faultError;
+  if (sim::ParseFault(std::string(reinterpret_cast<const char*>(data), size), fault, faultError))
+    Check(faultError.empty() && fault.after >= 0 && fault.count >= -1);
+  else
+    Check(!faultError.empty() && faultError.size() <= kMaxErrorChars && Printable(faultError));
+
   sim::SimConfig config;
   std::string error;
   if (!sim::ParseSimSpec(spec, config, error)) {
