@@ -99,7 +99,7 @@ void RegistryRoad(FuzzedDataProvider& in) {
 
   auto& mounted = registry.keys[kMounted];
   const std::string valueName = std::string("\\DosDevices\\") + letter + ":";
-  if (in.ConsumeBool()) {
+  if (!in.ConsumeBool()) {
     // Raw UTF-16 bytes, or a path of 8-bit text widened.
     const std::string path = in.ConsumeRandomLengthString(1200);
     mounted.values[valueName] = in.ConsumeBool() ? path : Utf16(path);
@@ -182,11 +182,12 @@ void SysfsRoad(FuzzedDataProvider& in, const std::filesystem::path& root) {
     const fs::path scsi = usb / (port + ":1.0") / ("host" + std::to_string(i)) / "target" / hctl;
     fs::create_directories(scsi, ec);
     if (ec) continue;
-    if (in.ConsumeBool()) std::ofstream(usb / "idVendor") << "1f3a\n";
+    // Choices default to a well-formed USB disk: an input that runs out still gets far.
+    if (!in.ConsumeBool()) std::ofstream(usb / "idVendor") << "1f3a\n";
     if (in.ConsumeBool()) std::ofstream(usb / "serial", std::ios::binary) << in.ConsumeRandomLengthString(300);
     fs::create_directories(root / "block" / disk);
-    if (in.ConsumeBool()) std::ofstream(root / "block" / disk / "removable", std::ios::binary)
-                               << in.ConsumeRandomLengthString(4);
+    std::ofstream(root / "block" / disk / "removable", std::ios::binary)
+        << (in.ConsumeBool() ? in.ConsumeRandomLengthString(4) : std::string("1\n"));
     switch (in.ConsumeIntegralInRange<int>(0, 3)) {
       case 0:
         fs::create_directory_symlink(scsi, root / "block" / disk / "device", ec);
