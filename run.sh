@@ -119,7 +119,7 @@ run_fuzzers() {
     ASAN_OPTIONS=detect_leaks=1 "$exe" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 $(fuzz_dict "$name") \
       -artifact_prefix="$ROOT/fuzz/artifacts/" -print_final_stats=1 "$corpus" "$ROOT/fuzz/corpus/$name" \
       >"$work/$name.log" 2>&1 || { tail -40 "$work/$name.log"; echo "fuzz target $name failed" >&2; exit 1; }
-    grep -E '^(stat::number_of_executed_units|#[0-9]+ +DONE)' "$work/$name.log" | tr '\n' ' ' || true; echo
+    grep -E '^(stat::number_of_executed_units|#[0-9]+[[:space:]]+DONE)' "$work/$name.log" | tr '\n' ' ' || true; echo
   done
 }
 
@@ -128,8 +128,9 @@ fuzz_dict() {
   if [ -f "$ROOT/fuzz/$1.dict" ]; then echo "-dict=$ROOT/fuzz/$1.dict"; fi
 }
 
-# merge_corpora: the inputs of the last runs that reach code the seeds do not
-# join fuzz/corpus/<name>; the rest are left in build-fuzz/work.
+# merge_corpora: the inputs of the last runs that reach code (edges, not hit
+# counts, which would keep thousands) the seeds do not join fuzz/corpus/<name>;
+# the rest are left in build-fuzz/work.
 merge_corpora() {
   local work="$ROOT/build-fuzz/work"
   for exe in "$ROOT"/build-fuzz/bin/fuzz_*; do
@@ -137,7 +138,7 @@ merge_corpora() {
     [ -d "$work/$name" ] || continue
     mkdir -p "$ROOT/fuzz/corpus/$name"
     local before; before=$(ls "$ROOT/fuzz/corpus/$name" | wc -l)
-    ASAN_OPTIONS=detect_leaks=0 "$exe" -merge=1 -timeout=10 -rss_limit_mb=2048 \
+    ASAN_OPTIONS=detect_leaks=0 "$exe" -merge=1 -use_counters=0 -timeout=10 -rss_limit_mb=2048 \
       "$ROOT/fuzz/corpus/$name" "$work/$name" >"$work/$name.merge.log" 2>&1 ||
       { tail -20 "$work/$name.merge.log"; echo "corpus merge of $name failed" >&2; exit 1; }
     echo "-- corpus $name: $before -> $(ls "$ROOT/fuzz/corpus/$name" | wc -l) inputs"
