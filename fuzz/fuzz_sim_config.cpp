@@ -112,10 +112,10 @@ void DriveBus(const sim::SimConfig& parsed) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const std::filesystem::path file = fuzz::WorkDir("sim-config") / "sim.json";
-  std::string spec(reinterpret_cast<const char*>(data), size);
-  if (!ReadAsText(spec)) {
-    std::ofstream(file, std::ios::binary | std::ios::trunc) << spec;
-    spec = file.string();
+  std::string description(reinterpret_cast<const char*>(data), size);
+  if (!ReadAsText(description)) {
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << description;
+    description = file.string();
   }
   // The same text as one fault, as QMR_SimAddFault takes it.
   sim::FaultSpec fault;
@@ -127,7 +127,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   sim::SimConfig config;
   std::string error;
-  if (!sim::ParseSimSpec(spec, config, error)) {
+  if (!sim::ParseSimSpec(description, config, error)) {
     Check(!error.empty() && error.size() <= kMaxErrorChars + file.string().size());
     Check(Printable(error));
     return 0;
