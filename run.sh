@@ -3,7 +3,7 @@
 #   ./run.sh demo        burn simulated devices with the command-line station
 #   ./run.sh test        build and run the whole test suite (normal and sanitizer builds, Windows)
 #   ./run.sh test-windows  cross-build for Windows and run its tests under Wine
-#   ./run.sh fuzz [SECS] run each fuzz target for a while (default 60 s)
+#   ./run.sh fuzz [SECS] run each fuzz target for a while (default 60 s), growing fuzz/corpus/
 #   ./run.sh bench       run the benchmarks
 #   ./run.sh system-test the station against a real Linux kernel's USB stack (QEMU)
 #   ./run.sh build       build only
@@ -117,9 +117,32 @@ run_fuzzers() {
     local corpus="$work/$name"
     mkdir -p "$corpus"
     echo "-- fuzz $name (${seconds}s)"
-    ASAN_OPTIONS=detect_leaks=1 "$exe" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-      -artifact_prefix="$ROOT/fuzz/artifacts/" -print_final_stats=0 "$corpus" "$ROOT/fuzz/corpus/$name" \
+    ASAN_OPTIONS=detect_leaks=1 "$exe" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 $(fuzz_dict "$name") \
+      -artifact_prefix="$ROOT/fuzz/artifacts/" -print_final_stats=1 "$corpus" "$ROOT/fuzz/corpus/$name" \
       >"$work/$name.log" 2>&1 || { tail -40 "$work/$name.log"; echo "fuzz target $name failed" >&2; exit 1; }
+    grep -E '^(stat::number_of_executed_units|#[0-9]+[[:space:]]+DONE)' "$work/$name.log" | tr '\n' ' ' || true; echo
+  done
+}
+
+# fuzz_dict NAME: the target's dictionary of tokens (fuzz/<name>.dict), if it has one.
+fuzz_dict() {
+  if [ -f "$ROOT/fuzz/$1.dict" ]; then echo "-dict=$ROOT/fuzz/$1.dict"; fi
+}
+
+# merge_corpora: the inputs of the last runs that reach code (edges, not hit
+# counts, which would keep thousands) the seeds do not join fuzz/corpus/<name>;
+# the rest are left in build-fuzz/work.
+merge_corpora() {
+  local work="$ROOT/build-fuzz/work"
+  for exe in "$ROOT"/build-fuzz/bin/fuzz_*; do
+    local name; name=$(basename "$exe"); name=${name#fuzz_}
+    [ -d "$work/$name" ] || continue
+    mkdir -p "$ROOT/fuzz/corpus/$name"
+    local before; before=$(ls "$ROOT/fuzz/corpus/$name" | wc -l)
+    ASAN_OPTIONS=detect_leaks=0 "$exe" -merge=1 -use_counters=0 -timeout=10 -rss_limit_mb=2048 \
+      "$ROOT/fuzz/corpus/$name" "$work/$name" >"$work/$name.merge.log" 2>&1 ||
+      { tail -20 "$work/$name.merge.log"; echo "corpus merge of $name failed" >&2; exit 1; }
+    echo "-- corpus $name: $before -> $(ls "$ROOT/fuzz/corpus/$name" | wc -l) inputs"
   done
 }
 
@@ -157,6 +180,7 @@ cmd_fuzz() {
   deps
   build_fuzz
   run_fuzzers "${1:-60}"
+  merge_corpora
   echo "Fuzzing found nothing."
 }
 

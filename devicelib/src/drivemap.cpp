@@ -1,6 +1,7 @@
 #include "drivemap.h"
 
 #include <cstdlib>
+#include <mutex>
 #include <optional>
 #include <sstream>
 
@@ -9,6 +10,16 @@
 
 namespace qmr {
 namespace {
+
+struct Root {
+  std::mutex mutex;
+  std::string path = "/sys";
+};
+
+Root& TheRoot() {
+  static Root root;
+  return root;
+}
 
 drives::DriveLetters& SystemDrives() {
   static drives::DriveLetters letters("/sys");
@@ -25,6 +36,18 @@ drives::DriveLetters& Refreshed() {
 }
 
 }  // namespace
+
+std::string SysfsRoot() {
+  Root& r = TheRoot();
+  std::lock_guard lock(r.mutex);
+  return r.path;
+}
+
+void SetSysfsRoot(const std::string& root) {
+  Root& r = TheRoot();
+  std::lock_guard lock(r.mutex);
+  r.path = root;
+}
 
 std::map<char, std::string> ParseDriveList(const std::string& text) {
   std::map<char, std::string> result;

@@ -9,6 +9,11 @@
 
 namespace qmr {
 
+// Where the kernel's device tree is read: "/sys", or a fake tree that tests
+// and fuzzing put in its place.
+std::string SysfsRoot();
+void SetSysfsRoot(const std::string& root);
+
 // Parses "E=/dev/sdb,F=/dev/sdc". Entries that are not LETTER=PATH are skipped.
 std::map<char, std::string> ParseDriveList(const std::string& text);
 

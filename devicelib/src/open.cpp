@@ -21,6 +21,7 @@ void* Record(char letter, std::unique_ptr<qmr::Backend> backend) {
 }
 
 void* OpenHandle(char letter) {
+  if (auto opener = qmr::CurrentBackendOpener()) return Record(letter, opener(letter));
   if (auto bus = qmr::SimulatedBus()) return Record(letter, qmr::OpenSimulated(*bus, letter));
 #if defined(_WIN32)
   return qmr::windows_sptd::OpenVolume(letter);

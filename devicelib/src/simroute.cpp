@@ -77,7 +77,13 @@ class SimBackend final : public Backend {
   int lun_;
 };
 
+std::atomic<BackendOpener> standIn{nullptr};
+
 }  // namespace
+
+void SetBackendOpener(BackendOpener opener) { standIn.store(opener); }
+
+BackendOpener CurrentBackendOpener() { return standIn.load(); }
 
 bool LibraryUsable() {
   SimState& s = State();

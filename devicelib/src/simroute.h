@@ -36,4 +36,12 @@ void SetSimulationListener(void (*listener)(void*, int, unsigned long), void* co
 // the open fails.
 std::unique_ptr<Backend> OpenSimulated(sim::Bus& bus, char letter);
 
+// A stand-in for every device, for tests and fuzzing of the library and the
+// station over devices that answer anything: while set, opens ask it for the
+// letter's backend (null: the letter cannot be opened) and neither the
+// simulator nor the system is asked. Null restores the normal road.
+using BackendOpener = std::unique_ptr<Backend> (*)(char letter);
+void SetBackendOpener(BackendOpener opener);
+BackendOpener CurrentBackendOpener();
+
 }  // namespace qmr

@@ -65,6 +65,27 @@ std::string Show(const json& v) {
 
 std::string Quote(std::string_view s) { return "\"" + std::string(s) + "\""; }
 
+// A name taken from the input (a key, a count, a fault name), quoted and cut
+// as Show cuts values: a message points at the item, it does not repeat it.
+std::string Cut(std::string_view s) { return s.size() > 40 ? std::string(s.substr(0, 37)) + "..." : std::string(s); }
+std::string QuoteCut(std::string_view s) { return Quote(Cut(s)); }
+
+// Messages end up on terminals and in message boxes: control characters and
+// bytes beyond ASCII (possibly cut UTF-8) are shown as \xNN.
+std::string Escaped(std::string_view s) {
+  std::string out;
+  for (unsigned char c : s) {
+    if (c >= 0x20 && c < 0x7F) {
+      out += char(c);
+    } else {
+      char hex[5];
+      std::snprintf(hex, sizeof hex, "\\x%02X", c);
+      out += hex;
+    }
+  }
+  return out;
+}
+
 std::string Join(const std::string& path, std::string_view key) {
   return path.empty() ? std::string(key) : path + "." + std::string(key);
 }
@@ -77,7 +98,7 @@ class Reader {
   explicit Reader(std::string source) : source_(std::move(source)) {}
 
   bool Fail(const std::string& path, const std::string& what) {
-    if (error_.empty()) error_ = source_ + ": " + (path.empty() ? "" : path + ": ") + what;
+    if (error_.empty()) error_ = Escaped(source_ + ": " + (path.empty() ? "" : path + ": ") + what);
     return false;
   }
   const std::string& error() const { return error_; }
@@ -86,7 +107,7 @@ class Reader {
     for (auto it = object.begin(); it != object.end(); ++it) {
       const std::string& key = it.key();
       if (std::find(allowed.begin(), allowed.end(), key) != allowed.end()) continue;
-      std::string what = "unknown key " + Quote(key);
+      std::string what = "unknown key " + QuoteCut(key);
       std::string_view best;
       size_t bestDistance = 3;
       for (std::string_view candidate : allowed) {
@@ -97,7 +118,7 @@ class Reader {
         what += " (did you mean " + Quote(best) + "?)";
       else
         what += " (known keys: " + JoinNames(allowed) + ")";
-      return Fail(Join(path, key), what);
+      return Fail(Join(path, Cut(key)), what);
     }
     return true;
   }
@@ -213,14 +234,14 @@ bool ParseFaultObject(Reader& r, const json& v, const std::string& path, FaultSp
   if (!r.String(v["on"], Join(path, "on"), name)) return false;
   auto target = std::find(std::begin(kTargetNames), std::end(kTargetNames), name);
   if (target == std::end(kTargetNames))
-    return r.Fail(Join(path, "on"), "unknown command " + Quote(name) + " (one of " + JoinNames(kTargetNames) + ")");
+    return r.Fail(Join(path, "on"), "unknown command " + QuoteCut(name) + " (one of " + JoinNames(kTargetNames) + ")");
   f.on = FaultTarget(target - std::begin(kTargetNames));
   if (v.contains("action")) {
     if (!r.String(v["action"], Join(path, "action"), name)) return false;
     auto action = std::find(std::begin(kActionNames), std::end(kActionNames), name);
     if (action == std::end(kActionNames))
       return r.Fail(Join(path, "action"),
-                    "unknown action " + Quote(name) + " (one of " + JoinNames(kActionNames) + ")");
+                    "unknown action " + QuoteCut(name) + " (one of " + JoinNames(kActionNames) + ")");
     f.action = FaultAction(action - std::begin(kActionNames));
   }
   if (f.action == FaultAction::Corrupt && (f.on == FaultTarget::Open || f.on == FaultTarget::Lock))
@@ -364,7 +385,7 @@ bool CheckLetters(Reader& r, SimConfig& config) {
     auto [it, fresh] = ids.emplace(config.devices[i].usbInstanceId, i);
     if (!fresh)
       return r.Fail(Join(Index("devices", i), "usbInstanceId"),
-                    Quote(it->first) + " is already used by " + Index("devices", it->second));
+                    QuoteCut(it->first) + " is already used by " + Index("devices", it->second));
   }
   return true;
 }
@@ -390,13 +411,17 @@ bool ParseJsonText(Reader& r, const std::string& text, json& out) {
   DuplicateKeyWatch watch;
   try {
     out = json::parse(text, std::ref(watch), /*allow_exceptions=*/true, /*ignore_comments=*/true);
-  } catch (const json::parse_error& e) {
+  } catch (const json::exception& e) {  // parse errors, and numbers beyond a double (out_of_range)
     std::string what = e.what();
     const size_t end = what.find("] ");
     if (what.rfind("[json.exception", 0) == 0 && end != std::string::npos) what = what.substr(end + 2);
+    // The parser quotes the token it stopped in, which can be the rest of the text.
+    constexpr size_t kMaxWhat = 240;
+    what = Escaped(what);
+    if (what.size() > kMaxWhat) what = what.substr(0, kMaxWhat - 3) + "...";
     return r.Fail("", "invalid JSON: " + what);
   }
-  if (!watch.duplicate.empty()) return r.Fail("", "key " + Quote(watch.duplicate) + " given twice in one object");
+  if (!watch.duplicate.empty()) return r.Fail("", "key " + QuoteCut(watch.duplicate) + " given twice in one object");
   return true;
 }
 
@@ -432,6 +457,10 @@ bool ParseDocument(Reader& r, const std::string& text, SimConfig& out) {
   return true;
 }
 
+// Far more than any description of 26 devices takes; a path such as
+// /dev/zero would otherwise be read until memory runs out.
+constexpr size_t kMaxFileBytes = 4 * 1024 * 1024;
+
 bool ReadFile(const std::string& path, std::string& text, std::string& why) {
   std::FILE* f = std::fopen(path.c_str(), "rb");
   if (f == nullptr) {
@@ -440,7 +469,14 @@ bool ReadFile(const std::string& path, std::string& text, std::string& why) {
   }
   char chunk[65536];
   size_t n = 0;
-  while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) text.append(chunk, n);
+  while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) {
+    text.append(chunk, n);
+    if (text.size() > kMaxFileBytes) {
+      std::fclose(f);
+      why = "larger than " + std::to_string(kMaxFileBytes / (1024 * 1024)) + " MiB";
+      return false;
+    }
+  }
   const bool failed = std::ferror(f) != 0;
   const int err = errno;
   std::fclose(f);
@@ -545,7 +581,7 @@ bool ParseSimSpec(const std::string& description, SimConfig& out, std::string& e
     return false;
   }
   if (LooksLikeCount(text)) {
-    Reader r("simulator count " + Quote(text));
+    Reader r("simulator count " + QuoteCut(text));
     int n = -1;
     const char* begin = text.data() + (text[0] == '+' ? 1 : 0);
     const auto res = std::from_chars(begin, text.data() + text.size(), n);

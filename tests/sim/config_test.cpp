@@ -251,6 +251,17 @@ TEST(SimConfigJson, BadDescriptionsAreRefusedWhole) {
       {Devices(R"({"letter":"E","faults":[{"on":"sd-read","count":-2}]})"), "devices[0].faults[0].count: expected -1 to"},
       {Devices(R"({"letter":"E","faults":[{"on":"sd-read","after":-1}]})"), "devices[0].faults[0].after: expected 0 to"},
       {Devices(R"({"letter":"E","faults":[{"on":"sd-read","when":1}]})"), R"(devices[0].faults[0].when: unknown key)"},
+      // A number beyond a double is refused, not thrown at the caller.
+      {Devices(R"({"letter":"E","flashSizeKB":1e999})"), "invalid JSON: number overflow parsing '1e999'"},
+      {"{/*" + std::string(5000, 'c'), [] {  // the parser quotes the rest of the text: cut to 240
+         const std::string p = "parse error at line 1, column 5004: syntax error while parsing object key - invalid "
+                               "comment; missing closing '*/'; last read: '{/*";
+         return "invalid JSON: " + p + std::string(237 - p.size(), 'c') + "...";
+       }()},
+      // Input reaches terminals and message boxes only escaped, and cut.
+      {Devices(R"({"letter":"E","\u001b[2J\u00e9":1})"), R"(devices[0].\x1B[2J\xC3\xA9: unknown key "\x1B[2J\xC3\xA9")"},
+      {Devices(R"({"letter":"E",")" + std::string(5000, 'k') + R"(":1})"),
+       "devices[0]." + std::string(37, 'k') + R"(...: unknown key ")" + std::string(37, 'k') + R"(..." (known keys)"},
   };
   for (const Case& tc : cases) {
     SCOPED_TRACE(tc.json);
@@ -297,6 +308,11 @@ TEST_F(SimConfigFile, MessagesNameTheFile) {
 
   EXPECT_FALSE(ParseSimSpec(std::filesystem::temp_directory_path().string(), config, error));
   EXPECT_THAT(error, HasSubstr("cannot be read"));
+#if !defined(_WIN32)
+  // A file without end is not read until memory runs out.
+  EXPECT_FALSE(ParseSimSpec("/dev/zero", config, error));
+  EXPECT_EQ(error, "simulator file /dev/zero: cannot be read (larger than 4 MiB)");
+#endif
 
   EXPECT_FALSE(ParseSimSpec("   ", config, error));
   EXPECT_THAT(error, HasSubstr("nothing given"));

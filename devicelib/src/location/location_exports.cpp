@@ -45,7 +45,7 @@ int LastDigit(const std::string& parent) {
 #if !defined(_WIN32)
 std::string LinuxParent(char letter) {
   const std::string disk = qmr::DiskForLetter(letter);
-  return disk.empty() ? std::string() : qmr::location::SysfsParentString("/sys", disk);
+  return disk.empty() ? std::string() : qmr::location::SysfsParentString(qmr::SysfsRoot(), disk);
 }
 #endif
 
