@@ -288,6 +288,20 @@ TEST_F(BurnTest, LockSucceedingOnTheFifthAttemptBurnsNormally) {
   EXPECT_EQ(station_->slots().GetDeviceResult('E'), status::kSuccess);
 }
 
+// The device goes at the moment its volume is locked: the removal reaches
+// the host while it is taking the lock, and the burn must still end.
+TEST_F(BurnTest, DevicePulledByItsLockFailsAndTheRunEnds) {
+  StartWith("2");
+  ChooseSdImage(70000);
+  AddFault('E', R"({"on":"lock","after":1,"action":"unplug"})");
+  Check(true, false);
+  Burn();
+  EXPECT_EQ(station_->slots().GetDeviceResult('E'), status::kRemoveDevice);
+  EXPECT_EQ(station_->slots().GetDeviceResult('F'), status::kSuccess);
+  EXPECT_EQ(station_->FailCount, 1);
+  EXPECT_EQ(host_.LockedMask(), 0u);
+}
+
 TEST_F(BurnTest, OldSystemsWithoutXpLockBurnUnlocked) {
   StartWith("1");
   ChooseSdImage(70000);
