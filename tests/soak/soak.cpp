@@ -290,6 +290,7 @@ class Soak {
       first = false;
     }
     o << "]}";
+    if (std::getenv("ARDENTIX_SOAK_SHOW")) std::fprintf(stderr, "batch %d line: %s\n", batch_, o.str().c_str());
     char error[512] = {};
     if (QMR_SimConfigure(o.str().c_str(), error, sizeof error) != 1)
       Fail(std::string("the simulator refused the line: ") + error);
@@ -432,14 +433,21 @@ class Soak {
     DeviceSlotTable& slots = station_->slots();
     const int passBefore = station_->PassCount, failBefore = station_->FailCount;
     std::set<char> expected;
-    for (int b = 0; b < slots.GetDeviceCount(); ++b) {
-      const char letter = slots.GetListedLetter(b);
-      if (slots.GetDeviceStatus(letter) == DeviceStatus::Ready) expected.insert(letter);
-    }
     messages_.shown.clear();
-    const bool anyRow = station_->rows().Count() > 0;  // START does nothing without one
+    bool anyRow = false;
     bool ran = false;
     for (int attempt = 0; attempt < 3 && !ran; ++attempt) {
+      // A refused attempt may have lost a device on the way: what is ready
+      // is taken again before each.
+      expected.clear();
+      // (one pulled by a refused attempt may still be listed: START passes it by)
+      const uint32_t present = uint32_t(QMR_SimDriveMask());
+      for (int b = 0; b < slots.GetDeviceCount(); ++b) {
+        const char letter = slots.GetListedLetter(b);
+        if (slots.GetDeviceStatus(letter) == DeviceStatus::Ready && (present & Bit(letter)) != 0)
+          expected.insert(letter);
+      }
+      anyRow = station_->rows().Count() > 0;  // START does nothing without one
       const size_t shown = messages_.shown.size();
       engine_->OnStartButton();
       const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
@@ -476,6 +484,10 @@ class Soak {
     const std::vector<DeviceReport> reports = engine_->Reports();
     std::set<char> burned;
     int passed = 0, failed = 0;
+    if (std::getenv("ARDENTIX_SOAK_SHOW"))
+      for (char l : expected)
+        std::fprintf(stderr, "%c: status %d stage %d result %d\n", l, int(slots.GetDeviceStatus(l)),
+                     slots.GetDeviceStage(l), slots.GetDeviceResult(l));
     for (const DeviceReport& r : reports) {
       burned.insert(r.letter);
       const int place = r.letter - kFirstLetter;
@@ -491,8 +503,8 @@ class Soak {
         CheckFailed(r.letter, u, who);
       }
     }
-    Expect(burned == expected, "the run burned " + std::to_string(burned.size()) + " devices, " +
-                                   std::to_string(expected.size()) + " were ready");
+    Expect(burned == expected, "the run burned " + std::string(burned.begin(), burned.end()) + ", " +
+                                   std::string(expected.begin(), expected.end()) + " were ready");
     Expect(station_->PassCount - passBefore == passed,
            "Pass Count grew by " + std::to_string(station_->PassCount - passBefore) + ", " + std::to_string(passed) +
                " devices passed");
