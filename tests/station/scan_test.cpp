@@ -64,6 +64,17 @@ TEST_F(StationTest, IdentificationKeepsSerialAndIdFieldsOfFlashBlockZero) {
   EXPECT_EQ(station_->Identified('E').flashIdText, "001840EF");
 }
 
+TEST_F(StationTest, DriveWhoseBlockZeroCannotBeReadIsTakenAtItsNextArrival) {
+  StartStation(Farm({Device("E", R"("serial":"123456789012","faults":[{"on":"flash-read"}])")}));
+  EXPECT_EQ(ListedLetters(), "") << "its serial number is unknown";
+  QMR_SimUnplug('E');
+  loop_.AdvanceBy(Milliseconds(400));
+  QMR_SimPlug('E');
+  loop_.AdvanceBy(Milliseconds(400));
+  ASSERT_EQ(ListedLetters(), "E");
+  EXPECT_EQ(SerialDigits(station_->FlashSerialCache('E')), "123456789012");
+}
+
 TEST_F(StationTest, SerialWithANonDigitBecomesBlank) {
   StartStation(Farm({Device("E")}));
   // Eleven digits and a letter: the whole serial reads as 0xFF.
