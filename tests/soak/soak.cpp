@@ -500,7 +500,7 @@ class Soak {
         CheckPassed(r.letter, u, who);
       } else {
         ++failed;
-        CheckFailed(r.letter, u, who);
+        CheckFailed(r, u, who);
       }
     }
     Expect(burned == expected, "the run burned " + std::string(burned.begin(), burned.end()) + ", " +
@@ -545,11 +545,18 @@ class Soak {
            who + " came with serial \"" + u.serial + "\" and the station saw \"" + u.seenSerial + "\"");
   }
 
-  void CheckFailed(char letter, Unit& u, const std::string& who) {
+  void CheckFailed(const DeviceReport& report, Unit& u, const std::string& who) {
+    const char letter = report.letter;
     DeviceSlotTable& slots = station_->slots();
-    const StatusCode result = slots.GetDeviceResult(letter);
+    // What the worker left; a device pulled since has lost its row and slot
+    // with it, one still listed shows it.
+    const StatusCode result = report.result;
     Expect(result > 0 && result != status::kSuccess && result != status::kPending && !StatusText(result).empty(),
            who + " failed but its result (" + std::to_string(result) + ") names no failure");
+    if (slots.FindInDeviceList(letter) >= 0)
+      Expect(slots.GetDeviceResult(letter) == result && slots.GetDeviceOutcome(letter) == BurnOutcome::Failed,
+             who + " failed with " + std::to_string(result) + " and its slot shows " +
+                 std::to_string(slots.GetDeviceResult(letter)));
     for (int row = 0; row < station_->rows().Count(); ++row) {
       if (station_->rows().Text(row, 1).rfind(std::string(1, letter), 0) != 0) continue;
       Expect(station_->rows().Text(row, 3) == StatusText(result),
