@@ -332,6 +332,28 @@ TEST_F(BurnTest, FailedLockPreTestLeavesStopEnabled) {
   EXPECT_EQ(station_->PassCount + station_->FailCount, 0);
 }
 
+// The drives of a run are settled when START is pressed, on the station's
+// thread. A removal check that compacted the list while another thread was
+// walking it for the run let a drive move into a place already visited, and
+// that drive, still attached and shown ready, was left out of the run without
+// a word. Here the list changes right after START: the run still holds the
+// drive that left, so the lock test finds it gone and refuses the run.
+TEST_F(BurnTest, DrivesOfARunAreTheOnesReadyAtStart) {
+  StartWith("3");
+  Check(false, false);
+  engine_->OnStartButton();
+  QMR_SimUnplug('F');
+  station_->CheckRemovedDrives(1u << ('F' - 'A'));
+  ASSERT_EQ(ListedLetters(), "EG");
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  loop_.Run([&] { return !messages_.shown.empty() || std::chrono::steady_clock::now() > deadline; });
+  EXPECT_EQ(messages_.shown, std::vector<std::string>{"Lock fail!"});
+  engine_->WaitForWorkers();
+  EXPECT_EQ(station_->PassCount + station_->FailCount, 0);
+  engine_->OnStartButton();
+  EXPECT_FALSE(engine_->Running());
+}
+
 TEST_F(BurnTest, DeviceNotReadyGetsNoWorker) {
   StartWith("2");
   station_->slots().SetDeviceStatus('E', DeviceStatus::AwaitingRemoval);
