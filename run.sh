@@ -5,6 +5,7 @@
 #   ./run.sh test-windows  cross-build for Windows and run its tests under Wine
 #   ./run.sh fuzz [SECS] run each fuzz target for a while (default 60 s)
 #   ./run.sh bench       run the benchmarks
+#   ./run.sh soak [N] [--seed S]  burn N simulated devices (default 10000) with faults, checking as it goes
 #   ./run.sh system-test the station against a real Linux kernel's USB stack (QEMU)
 #   ./run.sh build       build only
 #   ./run.sh gui         the station's window on simulated devices
@@ -159,6 +160,13 @@ cmd_fuzz() {
   echo "Fuzzing found nothing."
 }
 
+cmd_soak() {
+  deps
+  configure "$ROOT/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  cmake --build "$ROOT/build" -j "$JOBS" --target ardentix_soak
+  QMR52916_SIMULATE= QMR52916_TRACE= QMR52916_DRIVES= "$ROOT/build/bin/ardentix_soak" "${@:-10000}"
+}
+
 cmd_bench() {
   deps
   build_main
@@ -175,6 +183,7 @@ case "${1:-}" in
   test-windows) shift; cmd_test_windows "$@" ;;
   fuzz) shift; cmd_fuzz "$@" ;;
   bench) shift; cmd_bench "$@" ;;
+  soak) shift; cmd_soak "$@" ;;
   system-test) shift; cmd_system_test ;;
   build) shift; deps; build_main ;;
   gui) shift; cmd_gui "$@" ;;
