@@ -427,6 +427,7 @@ class Soak {
     CheckHandlesAndThreads();
     const size_t heap = HeapInUse();
     ++epochs_;
+    if (std::getenv("ARDENTIX_SOAK_SHOW")) std::fprintf(stderr, "epoch %d heap %zu\n", epochs_, heap);
     if (heap == 0) return;
     if (epochs_ == kWarmUpEpochs) {
       heapBaseline_ = heapMax_ = heap;
