@@ -55,10 +55,11 @@ cmd_test() {
   echo "== ThreadSanitizer build: the burn and the station's threads =="
   configure "$ROOT/build-tsan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DARDENTIX_SANITIZE=thread \
     -DARDENTIX_GUI=OFF -DARDENTIX_BENCH=OFF
-  cmake --build "$ROOT/build-tsan" -j "$JOBS" --target burn_tests station_tests core_tests
+  cmake --build "$ROOT/build-tsan" -j "$JOBS" --target burn_tests station_tests core_tests ardentix_soak
   for t in burn_tests station_tests "core_tests --gtest_filter=DeviceSlotTable*:SettingsFile*"; do
     TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 "$ROOT/build-tsan/bin/"$t --gtest_brief=1
   done
+  QMR52916_SIMULATE= TSAN_OPTIONS=halt_on_error=1 "$ROOT/build-tsan/bin/ardentix_soak" 500
 
   echo "== system test: a Debian kernel under QEMU, the devices on its USB stack =="
   run_system_test
