@@ -5,6 +5,7 @@
 #   ./run.sh test-windows  cross-build for Windows and run its tests under Wine
 #   ./run.sh fuzz [SECS] run each fuzz target for a while (default 60 s), growing fuzz/corpus/
 #   ./run.sh bench       run the benchmarks
+#   ./run.sh soak [N] [--seed S]  burn N simulated devices (default 10000) with faults, checking as it goes
 #   ./run.sh system-test the station against a real Linux kernel's USB stack (QEMU)
 #   ./run.sh build       build only
 #   ./run.sh gui         the station's window on simulated devices
@@ -54,10 +55,11 @@ cmd_test() {
   echo "== ThreadSanitizer build: the burn and the station's threads =="
   configure "$ROOT/build-tsan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DARDENTIX_SANITIZE=thread \
     -DARDENTIX_GUI=OFF -DARDENTIX_BENCH=OFF
-  cmake --build "$ROOT/build-tsan" -j "$JOBS" --target burn_tests station_tests core_tests
+  cmake --build "$ROOT/build-tsan" -j "$JOBS" --target burn_tests station_tests core_tests ardentix_soak
   for t in burn_tests station_tests "core_tests --gtest_filter=DeviceSlotTable*:SettingsFile*"; do
     TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 "$ROOT/build-tsan/bin/"$t --gtest_brief=1
   done
+  QMR52916_SIMULATE= TSAN_OPTIONS=halt_on_error=1 "$ROOT/build-tsan/bin/ardentix_soak" 500
 
   echo "== system test: a Debian kernel under QEMU, the devices on its USB stack =="
   run_system_test
@@ -184,6 +186,13 @@ cmd_fuzz() {
   echo "Fuzzing found nothing."
 }
 
+cmd_soak() {
+  deps
+  configure "$ROOT/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  cmake --build "$ROOT/build" -j "$JOBS" --target ardentix_soak
+  QMR52916_SIMULATE= QMR52916_TRACE= QMR52916_DRIVES= "$ROOT/build/bin/ardentix_soak" "${@:-10000}"
+}
+
 cmd_bench() {
   deps
   build_main
@@ -200,6 +209,7 @@ case "${1:-}" in
   test-windows) shift; cmd_test_windows "$@" ;;
   fuzz) shift; cmd_fuzz "$@" ;;
   bench) shift; cmd_bench "$@" ;;
+  soak) shift; cmd_soak "$@" ;;
   system-test) shift; cmd_system_test ;;
   build) shift; deps; build_main ;;
   gui) shift; cmd_gui "$@" ;;

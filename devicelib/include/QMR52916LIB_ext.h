@@ -24,6 +24,11 @@ QMR_API int QMR_CALL QMR_GetSetupError(char* error, int errorSize);
 /* Closes a handle from TVQ_OpenDevice or USB_OpenDevice; the invalid handle is ignored. */
 QMR_API void QMR_CALL QMR_CloseDevice(void* handle);
 
+/* How many handles are open now (record handles: simulated devices, and real
+ * ones outside Windows); a caller that closes what it opens sees it return to
+ * where it was. */
+QMR_API int QMR_CALL QMR_OpenHandleCount(void);
+
 /* Appends one line per command to the file ("" or NULL: off). Overrides
  * QMR52916_TRACE. Returns 1, or 0 when the file cannot be opened. */
 QMR_API int QMR_CALL QMR_SetTraceFile(const char* path);

@@ -111,3 +111,9 @@ int SendScsiCommand(void* handle, const uint8_t cdb[16], uint8_t* inBuffer, int 
 }  // namespace qmr
 
 extern "C" QMR_API void QMR_CloseDevice(void* handle) { qmr::CloseHandle(handle); }
+
+extern "C" QMR_API int QMR_OpenHandleCount(void) {
+  qmr::Records& r = qmr::LiveRecords();
+  std::lock_guard lock(r.mutex);
+  return int(r.live.size());
+}

@@ -104,7 +104,10 @@ class BurnEngine {
   RunSettings runSettings;
 
  private:
-  int StartWorkers();
+  // The drives a run burns: listed, ready and on logical unit 0, taken on
+  // the station's thread, where the list changes.
+  std::vector<DeviceListEntry> DrivesToBurn();
+  int StartWorkers(std::vector<DeviceListEntry> toStart);
   void RunStarter();
   void BurnWorker(DeviceListEntry entry);
   void ReportBurnFailure(char letter, StatusCode code);

@@ -107,12 +107,16 @@ void BurnEngine::StartBurn() {
   station_.NotifyChanged();
 
   // The pre-test opens devices and the workers start 500 ms apart: that runs
-  // beside the station's thread so the window never stalls.
+  // beside the station's thread so the window never stalls. Which drives it
+  // starts is settled here: a removal check on this thread compacts the list,
+  // and a walk over it from the other thread would pass over the drive that
+  // moved into a place it had already visited.
+  std::vector<DeviceListEntry> toStart = DrivesToBurn();
   std::lock_guard lock(threadMutex_);
-  starter_ = std::thread([this] { StartWorkers(); });
+  starter_ = std::thread([this, toStart = std::move(toStart)]() mutable { StartWorkers(std::move(toStart)); });
 }
 
-int BurnEngine::StartWorkers() {
+std::vector<DeviceListEntry> BurnEngine::DrivesToBurn() {
   DeviceSlotTable& slots = station_.slots();
   std::vector<DeviceListEntry> toStart;
   for (int position = 0; position < kMaxListedDevices; ++position) {
@@ -123,6 +127,11 @@ int BurnEngine::StartWorkers() {
     if (LogicalUnitOf(entry->driveLetter) != 0) continue;
     toStart.push_back(*entry);
   }
+  return toStart;
+}
+
+int BurnEngine::StartWorkers(std::vector<DeviceListEntry> toStart) {
+  DeviceSlotTable& slots = station_.slots();
   // Every drive's lock is tested before any worker starts. The tests are
   // independent and mostly waiting, so they run side by side: eight drives
   // take as long as one.

@@ -112,7 +112,12 @@ void BurnEngine::BurnWorker(DeviceListEntry entry) {
   }
 
   slots.SetDeviceProgress(letter, -1);
+  // What this worker settles, for its report: the slot itself may be cleared
+  // at any moment by the removal check of a drive that has gone.
+  StatusCode finalStage = 0, finalResult = 0;
   if (passed) {
+    finalStage = status::kDownloadOk;
+    finalResult = status::kSuccess;
     ++station_.PassCount;
     slots.SetDeviceStage(letter, status::kDownloadOk);
     slots.SetDeviceStatus(letter, DeviceStatus::Ready);
@@ -124,13 +129,16 @@ void BurnEngine::BurnWorker(DeviceListEntry entry) {
     ++station_.FailCount;
     SaveCounterNow(false);
     h = TVQ_OpenDevice(letter);
+    finalStage = slots.GetDeviceStage(letter);
     if (h == QMR_INVALID_HANDLE) {
       slots.SetDeviceStatus(letter, DeviceStatus::AwaitingRemoval);
       failureCode = status::kRemoveDevice;
     } else {
+      finalStage = status::kDeviceReady;
       slots.SetDeviceStage(letter, status::kDeviceReady);
       slots.SetDeviceStatus(letter, DeviceStatus::Ready);
     }
+    finalResult = failureCode;
     ReportBurnFailure(letter, failureCode);
   }
   if (h != QMR_INVALID_HANDLE) QMR_CloseDevice(h);
@@ -140,8 +148,8 @@ void BurnEngine::BurnWorker(DeviceListEntry entry) {
     DeviceReport& r = reports_[letter];
     r.endedMs = clock.NowMs();
     r.outcome = passed ? BurnOutcome::Passed : BurnOutcome::Failed;
-    r.stage = slots.GetDeviceStage(letter);
-    r.result = slots.GetDeviceResult(letter);
+    r.stage = finalStage;
+    r.result = finalResult;
     if (runSettings.flashEnabled && lun == 0) r.serial = SerialDigits(station_.FlashSerialCache(letter));
   }
   NoteWorkerFinished();

@@ -33,7 +33,7 @@ std::optional<DiskSpace> SimulatedHost::FreeSpace(char letter) {
 }
 
 bool SimulatedHost::LockVolume(char letter, void*) {
-  std::lock_guard lock(mutex_);
+  std::lock_guard lock(lockMutex_);
   // A volume is locked once; a second lock fails as it would on the real system.
   if ((locked_ & DriveBit(letter)) != 0 || QMR_SimLockVolume(letter) != 1) return false;
   locked_ |= DriveBit(letter);
@@ -41,7 +41,7 @@ bool SimulatedHost::LockVolume(char letter, void*) {
 }
 
 bool SimulatedHost::UnlockVolume(char letter, void*) {
-  std::lock_guard lock(mutex_);
+  std::lock_guard lock(lockMutex_);
   if ((locked_ & DriveBit(letter)) == 0) return false;
   // The lock goes with the handle even when the device has gone.
   locked_ &= ~DriveBit(letter);
@@ -49,12 +49,12 @@ bool SimulatedHost::UnlockVolume(char letter, void*) {
 }
 
 bool SimulatedHost::IsLocked(char letter) {
-  std::lock_guard lock(mutex_);
+  std::lock_guard lock(lockMutex_);
   return (locked_ & DriveBit(letter)) != 0;
 }
 
 uint32_t SimulatedHost::LockedMask() {
-  std::lock_guard lock(mutex_);
+  std::lock_guard lock(lockMutex_);
   return locked_;
 }
 

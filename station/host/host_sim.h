@@ -35,9 +35,12 @@ class SimulatedHost final : public Host {
 
  private:
   static void OnSimEvent(void* context, int arrived, unsigned long mask);
-  std::mutex mutex_;
+  std::mutex mutex_;  // the listener
   VolumeListener listener_;
   bool watching_ = false;
+  // Apart from the listener's: a lock the simulator refuses by pulling the
+  // device tells the listener of the removal while the lock is being taken.
+  std::mutex lockMutex_;
   uint32_t locked_ = 0;
   std::atomic<int> osMajorVersion_{10};
 };

@@ -74,17 +74,20 @@ int Station::ScanDrives(uint32_t mask) {
       QMR_CloseDevice(h);
       continue;
     }
+    // The serial number and id field are written back from what is read
+    // here. A drive whose block 0 cannot be read is left for the next
+    // arrival: taken with blank fields, its burn would overwrite the serial
+    // number it has with 0xFF.
     std::vector<unsigned char> block(64 * 1024, 0);
+    if (!TVQ_FlashRead(h, block.data(), 0, 8)) {
+      QMR_CloseDevice(h);
+      continue;
+    }
     FlashSerial serial;
     FlashUserId userId;
-    if (TVQ_FlashRead(h, block.data(), 0, 8)) {
-      std::memcpy(serial.data(), block.data() + kSerialOffset, serial.size());
-      std::memcpy(userId.data(), block.data() + kUserIdOffset, userId.size());
-      if (SerialDigits(serial).empty()) serial.fill(0xFF);
-    } else {
-      serial.fill(0xFF);
-      userId.fill(0xFF);
-    }
+    std::memcpy(serial.data(), block.data() + kSerialOffset, serial.size());
+    std::memcpy(userId.data(), block.data() + kUserIdOffset, userId.size());
+    if (SerialDigits(serial).empty()) serial.fill(0xFF);
     SetFlashSerialCache(letter, serial);
     SetFlashIdCache(letter, userId);
     QMR_CloseDevice(h);

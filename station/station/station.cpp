@@ -57,8 +57,12 @@ void Station::OnVolumeChange(bool arrived, uint32_t mask) {
     ArrivalMask |= mask;
     dispatcher_.StartTimer(kArrivalTimer, kNotificationDelay);
   } else {
-    // Each removal replaces the mask: the check sees the latest removal only.
-    RemovalMask = mask;
+    // Removals add up like arrivals: two devices pulled together each send
+    // their own notification, and a replaced mask would leave the first one
+    // listed, so the next device plugged under its letter would be burned
+    // with the serial number read from the one that left. The check probes
+    // every letter, so a letter still present costs only that probe.
+    RemovalMask |= mask;
     dispatcher_.StartTimer(kRemovalTimer, kNotificationDelay);
   }
 }

@@ -64,6 +64,17 @@ TEST_F(StationTest, IdentificationKeepsSerialAndIdFieldsOfFlashBlockZero) {
   EXPECT_EQ(station_->Identified('E').flashIdText, "001840EF");
 }
 
+TEST_F(StationTest, DriveWhoseBlockZeroCannotBeReadIsTakenAtItsNextArrival) {
+  StartStation(Farm({Device("E", R"("serial":"123456789012","faults":[{"on":"flash-read"}])")}));
+  EXPECT_EQ(ListedLetters(), "") << "its serial number is unknown";
+  QMR_SimUnplug('E');
+  loop_.AdvanceBy(Milliseconds(400));
+  QMR_SimPlug('E');
+  loop_.AdvanceBy(Milliseconds(400));
+  ASSERT_EQ(ListedLetters(), "E");
+  EXPECT_EQ(SerialDigits(station_->FlashSerialCache('E')), "123456789012");
+}
+
 TEST_F(StationTest, SerialWithANonDigitBecomesBlank) {
   StartStation(Farm({Device("E")}));
   // Eleven digits and a letter: the whole serial reads as 0xFF.
@@ -102,17 +113,20 @@ TEST_F(StationTest, ArrivalsCoalesceIntoOneScan) {
   EXPECT_EQ(station_->ArrivalMask, 0u);
 }
 
-TEST_F(StationTest, RemovalsAreCheckedWithTheLatestMaskOnly) {
+TEST_F(StationTest, RemovalsCloseTogetherAreAllChecked) {
   StartStation("3");
   ASSERT_EQ(ListedLetters(), "EFG");
   QMR_SimUnplug('E');
   loop_.AdvanceBy(Milliseconds(100));
   QMR_SimUnplug('F');
   loop_.AdvanceBy(Milliseconds(400));
-  // E's removal mask was replaced by F's: E keeps its row until it is seen again.
-  EXPECT_EQ(ListedLetters(), "EG");
-  EXPECT_EQ(RowTexts().size(), 2u);
+  // E's row must go too: a device plugged in under E later would otherwise
+  // be taken for the one that left (it is never identified while listed).
+  EXPECT_EQ(ListedLetters(), "G");
+  EXPECT_EQ(RowTexts().size(), 1u);
+  EXPECT_EQ(station_->slots().GetDeviceStatus('E'), DeviceStatus::Free);
   EXPECT_EQ(station_->slots().GetDeviceStatus('F'), DeviceStatus::Free);
+  EXPECT_EQ(station_->RemovalMask, 0u);
 }
 
 TEST_F(StationTest, DriveThatStillOpensKeepsItsRow) {
@@ -149,7 +163,7 @@ TEST_F(StationTest, VanishedDeviceAndFinishedFailuresLeaveTheList) {
   station_->slots().SetDeviceStatus('E', DeviceStatus::Burning);
   QMR_SimUnplug('E');
   QMR_SimUnplug('G');
-  loop_.AdvanceBy(Milliseconds(400));
+  station_->CheckRemovedDrives(1u << ('G' - 'A'));
   EXPECT_EQ(ListedLetters(), "E");
   EXPECT_EQ(station_->slots().GetDeviceResult('E'), status::kRemoveDevice);
   EXPECT_EQ(station_->slots().GetDeviceOutcome('E'), BurnOutcome::Failed);
