@@ -32,8 +32,8 @@ class RecordStore final : public RecordSource, public RecordOutbox {
   // Null with a message for the operator when it cannot be opened,
   // migrated, or is of a newer layout.
   static std::unique_ptr<RecordStore> Open(const std::filesystem::path& file, std::string& error);
-  // Read only: never creates, never migrates (the records command). A file
-  // that is not there is an error.
+  // For the records command: like Open, but a file that is not there is an
+  // error instead of being created.
   static std::unique_ptr<RecordStore> OpenForReading(const std::filesystem::path& file, std::string& error);
   ~RecordStore() override;
   RecordStore(const RecordStore&) = delete;
@@ -61,7 +61,7 @@ class RecordStore final : public RecordSource, public RecordOutbox {
 
  private:
   RecordStore(sqlite3* db, int version) : db_(db), version_(version) {}
-  static std::unique_ptr<RecordStore> OpenFile(const std::filesystem::path& file, bool writable, std::string& error);
+  static std::unique_ptr<RecordStore> OpenFile(const std::filesystem::path& file, bool create, std::string& error);
   bool PassedElsewhereLocked(const std::string& serial, const std::string& location, bool& found, std::string& error);
 
   std::mutex mutex_;

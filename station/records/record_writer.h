@@ -57,7 +57,6 @@ class RecordWriter {
   uint64_t flushRequested_ = 0;
   uint64_t flushDone_ = 0;
   bool stop_ = false;
-  bool busy_ = false;
   std::thread thread_;
 };
 

@@ -32,6 +32,8 @@ inline constexpr int kRefreshTimer = 103;
 inline constexpr Milliseconds kNotificationDelay{300};
 inline constexpr Milliseconds kRefreshPeriod{300};
 inline constexpr int kMaxShownDevices = 8;
+// Added to a row's result when its serial already passed on another device.
+inline constexpr const char* kDuplicateSerialNote = " - duplicate serial";
 
 inline constexpr size_t kSerialCacheSize = 24;
 inline constexpr size_t kIdCacheSize = 20;
@@ -45,6 +47,9 @@ std::string SerialDigits(const FlashSerial& serial);
 // The logical unit of a drive: the digit that ends its location string
 // (read now, through the device library); -1 when the lookup fails.
 int LogicalUnitOf(char letter);
+// The drive's location (the device library's parent string); "" when the
+// lookup fails.
+std::string LocationOf(char letter);
 
 // What the station learnt about a listed drive when it identified it.
 struct IdentifiedDrive {

@@ -27,7 +27,8 @@ void Station::RefreshDeviceRows() {
       if (p >= 0) status += "(" + std::to_string(p) + "%)";
       rows_.SetText(b, 2, status);
     }
-    if (result > 0) rows_.SetText(b, 3, StatusText(result));
+    if (result > 0)
+      rows_.SetText(b, 3, StatusText(result) + (slots_.GetDeviceDuplicateSerial(letter) ? kDuplicateSerialNote : ""));
   }
 }
 
