@@ -271,9 +271,11 @@ std::unique_ptr<RecordStore> RecordStore::OpenFile(const std::filesystem::path& 
 
   // WAL: readers never wait for the writer; FULL: a commit is on the disk
   // when it returns, so a record reported written survives a power cut.
-  Statement wal(db, "PRAGMA journal_mode=WAL");
-  if (!wal.ok() || wal.Step() != SQLITE_ROW || wal.Text(0) != "wal")
-    return fail(Message(db, "cannot switch the records file to write-ahead logging"));
+  {
+    Statement wal(db, "PRAGMA journal_mode=WAL");
+    if (!wal.ok() || wal.Step() != SQLITE_ROW || wal.Text(0) != "wal")
+      return fail(Message(db, "cannot switch the records file to write-ahead logging"));
+  }
   if (!Exec(db, "PRAGMA synchronous=FULL", why, "cannot set full sync")) return fail(why);
 
   if (version < kSchemaVersion) {
@@ -287,11 +289,9 @@ std::unique_ptr<RecordStore> RecordStore::OpenFile(const std::filesystem::path& 
       return fail(why);
     for (; version < kSchemaVersion; ++version)
       if (!Exec(db, kMigrations[version], why, "cannot update the records file's layout")) return fail(why);
-    Statement set(db, "DELETE FROM schema_version");
-    Statement ins(db, "INSERT INTO schema_version (version) VALUES (?)");
-    if (!set.ok() || set.Step() != SQLITE_DONE || !ins.ok()) return fail(Message(db, "cannot store the layout version"));
-    ins.Bind(1, int64_t(kSchemaVersion));
-    if (ins.Step() != SQLITE_DONE) return fail(Message(db, "cannot store the layout version"));
+    const std::string store = "DELETE FROM schema_version; INSERT INTO schema_version (version) VALUES (" +
+                              std::to_string(kSchemaVersion) + ")";
+    if (!Exec(db, store.c_str(), why, "cannot store the layout version")) return fail(why);
     if (!tx.Commit(why)) return fail(why);
   }
   return std::unique_ptr<RecordStore>(new RecordStore(db, version));
