@@ -51,6 +51,12 @@ int64_t SystemUtcMs() {
   return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
 }
 
+std::string RecordStationName(const std::string& setting, Host& host) {
+  if (!setting.empty()) return setting;
+  std::string name = host.HostName();
+  return name.empty() ? "station" : name;
+}
+
 UnitRecord MakeRecord(const DeviceReport& report, const RunIdentity& run, int64_t utcStartMs, std::string id) {
   UnitRecord u;
   u.Id = std::move(id);

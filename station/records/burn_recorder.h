@@ -24,6 +24,10 @@ std::string UtcText(int64_t msSinceEpoch);
 // The system's UTC time in milliseconds since 1970.
 int64_t SystemUtcMs();
 
+// The name on this station's records: records.ini's Station=, else the
+// computer's name, else "station".
+std::string RecordStationName(const std::string& setting, Host& host);
+
 // What every record of one run shares: fixed at START, the hashes and the
 // package identity filled in by a background step.
 struct RunIdentity {
