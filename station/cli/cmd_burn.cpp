@@ -12,6 +12,10 @@
 #include "cli/session.h"
 #include "core/status_codes.h"
 #include "core/files.h"
+#if ARDENTIX_HAVE_RECORDS
+#include "records/burn_recorder.h"
+#include "records/records_settings.h"
+#endif
 
 namespace ardentix::cli {
 namespace {
@@ -161,7 +165,18 @@ int BurnCommand(const Args& args, Context& ctx) {
   Session session(ctx);
   Station& station = session.station();
   session.Start();
+#if ARDENTIX_HAVE_RECORDS
+  // Declared before the engine: the engine's workers report to it until the engine is gone.
+  std::string recordsProblem;
+  const records::RecordsSettings recordsSettings = records::LoadRecordsSettings(ctx.stationDir, &recordsProblem);
+  if (!recordsProblem.empty()) ctx.err << "ardentix-cli burn: " << recordsProblem << "\n";
+  records::BurnRecorder recorder(station, ctx.stationDir / records::kRecordFileName,
+                                 records::RecordStationName(recordsSettings.Station, station.host()));
+#endif
   BurnEngine engine(station);
+#if ARDENTIX_HAVE_RECORDS
+  engine.SetRunObserver(&recorder);
+#endif
   engine.checkBoxes = RunSettings{!options.sd1.empty(), !options.sd2.empty(), !options.flash.empty()};
   engine.OnCheckBoxesChanged();
 
@@ -249,6 +264,12 @@ int BurnCommand(const Args& args, Context& ctx) {
   ctx.out << "Passed: " << passedTotal << "  Failed: " << failedTotal << "\n";
   ctx.out << "Counters: " << PathText(station.settingsPath()) << " (Pass Count " << station.PassCount.load()
           << ", Fail Count " << station.FailCount.load() << ")\n";
+#if ARDENTIX_HAVE_RECORDS
+  const auto tally = recorder.tally();
+  ctx.out << "Records: " << PathText(ctx.stationDir / records::kRecordFileName) << " (" << tally.Passed + tally.Failed
+          << " written, " << recorder.writer().Waiting() << " waiting"
+          << (tally.Duplicates ? ", " + std::to_string(tally.Duplicates) + " duplicate serial(s)" : "") << ")\n";
+#endif
   if (!options.json.empty()) {
     // Replaced whole: a reader never sees half a report.
     std::string error;
