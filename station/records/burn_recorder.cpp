@@ -118,9 +118,7 @@ BurnRecorder::BurnRecorder(Station& station, std::filesystem::path file, std::st
                                             }}) {
   std::string error;
   if (!EnsureStore(error))
-    station_.messages().ShowMessage("The production records cannot be written: " + error +
-                                        "\nRecords are kept and written again at the end of each run.",
-                                    text::kProgramCaption);
+    station_.messages().ShowMessage(FormatText(StringText(3097), {error}), text::kProgramCaption);
 }
 
 BurnRecorder::~BurnRecorder() { JoinBackground(); }
@@ -246,10 +244,8 @@ void BurnRecorder::RunFinishing(std::function<void()> done) {
     std::string message;
     if (!written) {
       std::lock_guard lock(mutex_);
-      message = "The production records of " + std::to_string(writer_.Waiting()) +
-                " device(s) could not be written to " + PathText(file_) + ": " +
-                (opened ? lastFailure_ : openError) +
-                "\nThey are kept and written again with the next record and at the end of the next run.";
+      message = FormatText(StringText(3098),
+                           {std::to_string(writer_.Waiting()), PathText(file_), opened ? lastFailure_ : openError});
     }
     station_.dispatcher().Post([this, done, message] {
       if (!message.empty()) station_.messages().ShowMessage(message, text::kProgramCaption);

@@ -54,11 +54,14 @@ int64_t UtcMs(const std::string& t) {
          ((int64_t(h) * 60 + mi) * 60 + s) * 1000 + ms;
 }
 
-// The whole burn of the device, start to end; "-" when the times are not readable.
-std::string Duration(const UnitRecord& r) {
+}  // namespace
+
+std::string BurnSecondsText(const UnitRecord& r) {
   const int64_t a = UtcMs(r.StartedUtc), b = UtcMs(r.EndedUtc);
   return a < 0 || b < a ? "-" : Number(double(b - a) / 1000.0, 1);
 }
+
+namespace {
 
 // Aligned columns; the last one is not padded.
 std::string Table(const std::vector<std::string>& header, const std::vector<std::vector<std::string>>& rows) {
@@ -159,7 +162,7 @@ std::string RecordsTable(const std::vector<UnitRecord>& records) {
   for (const UnitRecord& r : records)
     rows.push_back({r.StartedUtc.substr(0, 19), r.Station, r.DriveLetter + "(" + std::to_string(r.Lun) + ")",
                     r.Serial.empty() ? "-" : r.Serial, r.Outcome, r.ResultText, r.ChipType.empty() ? "-" : r.ChipType,
-                    r.PackageName.empty() ? "-" : r.PackageName, Duration(r),
+                    r.PackageName.empty() ? "-" : r.PackageName, BurnSecondsText(r),
                     r.DuplicateSerial ? "duplicate serial" : ""});
   return Table({"Started (UTC)", "Station", "Drive", "Serial", "Outcome", "Result", "Chip", "Package", "Seconds", ""},
                rows) +

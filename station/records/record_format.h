@@ -18,6 +18,10 @@ std::string RecordsTable(const std::vector<UnitRecord>& records);
 // Every field, an array of objects.
 std::string RecordsJson(const std::vector<UnitRecord>& records);
 
+// The device's whole burn in seconds ("6.5"), from its start and end; "-"
+// when they cannot be read.
+std::string BurnSecondsText(const UnitRecord& record);
+
 std::string StatsTable(const RecordStats& stats);
 std::string StatsJson(const RecordStats& stats);
 // One row per yield group and stage: section,key,records,units,passed,...

@@ -32,8 +32,6 @@ inline constexpr int kRefreshTimer = 103;
 inline constexpr Milliseconds kNotificationDelay{300};
 inline constexpr Milliseconds kRefreshPeriod{300};
 inline constexpr int kMaxShownDevices = 8;
-// Added to a row's result when its serial already passed on another device.
-inline constexpr const char* kDuplicateSerialNote = " - duplicate serial";
 
 inline constexpr size_t kSerialCacheSize = 24;
 inline constexpr size_t kIdCacheSize = 20;
