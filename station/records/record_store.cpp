@@ -5,6 +5,7 @@
 #include <sqlite3.h>
 
 #include <nlohmann/json.hpp>
+#include <unordered_map>
 #include <utility>
 
 namespace ardentix::records {
@@ -337,13 +338,17 @@ bool RecordStore::Add(std::vector<UnitRecord>& records, std::string& error) {
     return false;
   }
   std::vector<bool> flags;
+  // Earlier records of the same batch are not in the table yet: their passed
+  // locations per serial.
+  std::unordered_map<std::string, std::vector<const std::string*>> passedInBatch;
   for (size_t k = 0; k < records.size(); ++k) {
     UnitRecord& r = records[k];
     bool dup = false;
     if (!PassedElsewhereLocked(r.Serial, r.Location, dup, error)) return false;
-    // Earlier records of the same batch are not in the table yet.
-    for (size_t j = 0; j < k && !dup && !r.Serial.empty(); ++j)
-      dup = records[j].Serial == r.Serial && records[j].Outcome == "passed" && records[j].Location != r.Location;
+    if (!dup && !r.Serial.empty())
+      if (auto it = passedInBatch.find(r.Serial); it != passedInBatch.end())
+        for (const std::string* location : it->second) dup = dup || *location != r.Location;
+    if (r.Outcome == "passed" && !r.Serial.empty()) passedInBatch[r.Serial].push_back(&r.Location);
     flags.push_back(dup || r.DuplicateSerial);
     UnitRecord copy = r;
     copy.DuplicateSerial = flags.back();
