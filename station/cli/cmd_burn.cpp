@@ -176,6 +176,7 @@ int BurnCommand(const Args& args, Context& ctx) {
   BurnEngine engine(station);
 #if ARDENTIX_HAVE_RECORDS
   engine.SetRunObserver(&recorder);
+  recorder.SendToLine(recordsSettings.Url);
 #endif
   engine.checkBoxes = RunSettings{!options.sd1.empty(), !options.sd2.empty(), !options.flash.empty()};
   engine.OnCheckBoxesChanged();

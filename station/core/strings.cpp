@@ -166,6 +166,7 @@ const std::map<int, const char*>& Table() {
       {3097, "The production records cannot be written: %1\nRecords are kept and written again at the end of each run."},
       {3098, "The production records of %1 device(s) could not be written to %2: %3\nThey are kept and written again with the next record and at the end of the next run."},
       {3099, "The records were exported to %1."},
+      {3100, "The records are not sent to the line's database %1: %2"},
   };
   return table;
 }

@@ -152,6 +152,16 @@ bool BurnRecorder::EnsureStore(std::string& error) {
   return true;
 }
 
+void BurnRecorder::SendToLine(const std::string& url) {
+  if (url.empty()) return;
+  std::string error;
+  RecordStore* outbox = store();
+  if (outbox) sender_ = StartLineSender(url, *outbox, error);
+  if (!sender_)
+    station_.messages().ShowMessage(FormatText(StringText(3100), {url, outbox ? error : PathText(file_)}),
+                                    text::kProgramCaption);
+}
+
 void BurnRecorder::RunStarting(const BurnEngine& engine) {
   // The last run's steps are over by now (its end was waited for); join
   // them before this run's identity replaces theirs.

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "burn/burn_engine.h"
+#include "records/line_source.h"
 #include "records/record.h"
 #include "records/record_store.h"
 #include "records/record_writer.h"
@@ -63,6 +64,9 @@ class BurnRecorder final : public RunObserver {
   // The open store (null while the file cannot be opened): the History view
   // reads through it.
   RecordStore* store();
+  // Hands the records file to the line's sender (records.ini's Url=);
+  // what keeps it from starting is said through the station's messages.
+  void SendToLine(const std::string& url);
   RecordWriter& writer() { return writer_; }
   const std::string& stationName() const { return stationName_; }
   // The outcome counts of the records committed since the recorder started.
@@ -98,7 +102,8 @@ class BurnRecorder final : public RunObserver {
 
   std::thread identify_;
   std::thread finishing_;
-  RecordWriter writer_;  // last: stops first
+  RecordWriter writer_;
+  std::unique_ptr<LineSender> sender_;  // last: stops first, before the store it reads
 };
 
 }  // namespace ardentix::records

@@ -18,6 +18,7 @@ StationSession::StationSession(std::filesystem::path stationDir, std::unique_ptr
       engine_(station_) {
 #if ARDENTIX_HAVE_RECORDS
   engine_.SetRunObserver(&recorder_);
+  recorder_.SendToLine(records::LoadRecordsSettings(station_.stationDir()).Url);
 #endif
   // The host calls from its own thread; the station hears it on the window's.
   host_->SetVolumeListener([this](bool arrived, uint32_t mask) {

@@ -755,6 +755,11 @@ They are kept and written again with the next record and at the end of the next 
             <comment>3099</comment>
             <translation>记录已导出到 %1。</translation>
         </message>
+        <message>
+            <source>The records are not sent to the line's database %1: %2</source>
+            <comment>3100</comment>
+            <translation>记录未发送到产线数据库 %1：%2</translation>
+        </message>
     </context>
     <context>
         <name>Texts</name>
