@@ -12,10 +12,7 @@
 #include "cli/session.h"
 #include "core/status_codes.h"
 #include "core/files.h"
-#if ARDENTIX_HAVE_RECORDS
-#include "records/burn_recorder.h"
-#include "records/records_settings.h"
-#endif
+#include "cli/run_records.h"
 
 namespace ardentix::cli {
 namespace {
@@ -165,19 +162,10 @@ int BurnCommand(const Args& args, Context& ctx) {
   Session session(ctx);
   Station& station = session.station();
   session.Start();
-#if ARDENTIX_HAVE_RECORDS
-  // Declared before the engine: the engine's workers report to it until the engine is gone.
-  std::string recordsProblem;
-  const records::RecordsSettings recordsSettings = records::LoadRecordsSettings(ctx.stationDir, &recordsProblem);
-  if (!recordsProblem.empty()) ctx.err << "ardentix-cli burn: " << recordsProblem << "\n";
-  records::BurnRecorder recorder(station, ctx.stationDir / records::kRecordFileName,
-                                 records::RecordStationName(recordsSettings.Station, station.host()));
-#endif
+  // Made before the engine: the engine's workers report to it until the engine is gone.
+  const std::unique_ptr<RunRecords> records = StartRunRecords(station, ctx);
   BurnEngine engine(station);
-#if ARDENTIX_HAVE_RECORDS
-  engine.SetRunObserver(&recorder);
-  recorder.SendToLine(recordsSettings.Url);
-#endif
+  if (records) engine.SetRunObserver(records->observer());
   engine.checkBoxes = RunSettings{!options.sd1.empty(), !options.sd2.empty(), !options.flash.empty()};
   engine.OnCheckBoxesChanged();
 
@@ -265,12 +253,7 @@ int BurnCommand(const Args& args, Context& ctx) {
   ctx.out << "Passed: " << passedTotal << "  Failed: " << failedTotal << "\n";
   ctx.out << "Counters: " << PathText(station.settingsPath()) << " (Pass Count " << station.PassCount.load()
           << ", Fail Count " << station.FailCount.load() << ")\n";
-#if ARDENTIX_HAVE_RECORDS
-  const auto tally = recorder.tally();
-  ctx.out << "Records: " << PathText(ctx.stationDir / records::kRecordFileName) << " (" << tally.Passed + tally.Failed
-          << " written, " << recorder.writer().Waiting() << " waiting"
-          << (tally.Duplicates ? ", " + std::to_string(tally.Duplicates) + " duplicate serial(s)" : "") << ")\n";
-#endif
+  if (records) ctx.out << records->Summary() << "\n";
   if (!options.json.empty()) {
     // Replaced whole: a reader never sees half a report.
     std::string error;

@@ -3,6 +3,9 @@
 #include <ostream>
 
 #include "cli/cli.h"
+#include "cli/run_records.h"
+#include "records/burn_recorder.h"
+#include "records/records_settings.h"
 #include "core/platform_files.h"
 #include "records/line_source.h"
 #include "records/record_format.h"
@@ -74,7 +77,35 @@ bool Parse(const Args& args, RecordsOptions& o, std::string& problem) {
   return true;
 }
 
+class StationRecords final : public RunRecords {
+ public:
+  StationRecords(Station& station, const std::filesystem::path& stationDir, const std::string& stationName)
+      : file_(stationDir / records::kRecordFileName), recorder_(station, file_, stationName) {}
+  RunObserver* observer() override { return &recorder_; }
+  std::string Summary() override {
+    const auto tally = recorder_.tally();
+    return "Records: " + PathText(file_) + " (" + std::to_string(tally.Passed + tally.Failed) + " written, " +
+           std::to_string(recorder_.writer().Waiting()) + " waiting" +
+           (tally.Duplicates ? ", " + std::to_string(tally.Duplicates) + " duplicate serial(s)" : "") + ")";
+  }
+  records::BurnRecorder& recorder() { return recorder_; }
+
+ private:
+  std::filesystem::path file_;
+  records::BurnRecorder recorder_;
+};
+
 }  // namespace
+
+std::unique_ptr<RunRecords> StartRunRecords(Station& station, Context& ctx) {
+  std::string problem;
+  const records::RecordsSettings settings = records::LoadRecordsSettings(ctx.stationDir, &problem);
+  if (!problem.empty()) ctx.err << "ardentix-cli: " << problem << "\n";
+  auto made = std::make_unique<StationRecords>(station, ctx.stationDir,
+                                               records::RecordStationName(settings.Station, station.host()));
+  made->recorder().SendToLine(settings.Url);
+  return made;
+}
 
 int RecordsCommand(const Args& args, Context& ctx) {
   RecordsOptions options;
