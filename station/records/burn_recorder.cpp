@@ -257,8 +257,10 @@ void BurnRecorder::RunFinishing(std::function<void()> done) {
       message = FormatText(StringText(3098),
                            {std::to_string(writer_.Waiting()), PathText(file_), opened ? lastFailure_ : openError});
     }
-    station_.dispatcher().Post([this, done, message] {
-      if (!message.empty()) station_.messages().ShowMessage(message, text::kProgramCaption);
+    // The station, not the recorder: the task may run after the recorder is gone.
+    Station* station = &station_;
+    station->dispatcher().Post([station, done, message] {
+      if (!message.empty()) station->messages().ShowMessage(message, text::kProgramCaption);
       done();
     });
   });
