@@ -95,6 +95,9 @@ class BurnEngine {
   void SetBurnControls(bool enable);
   const BurnControls& controls() const { return controls_; }
   bool Running() const { return station_.BurnRunning != 0; }
+  // The last worker has finished and the run waits for its observer (the
+  // records being committed) before it ends.
+  bool Ending() const { return ending_; }
 
   // Blocks until the threads of the current run have finished (closing the
   // window, the command line's end).
@@ -148,6 +151,7 @@ class BurnEngine {
   BurnControls controls_;
   std::function<void()> runEnded_;
   RunObserver* observer_ = nullptr;
+  bool ending_ = false;  // on the station's thread only
 
   std::mutex threadMutex_;
   std::thread starter_;

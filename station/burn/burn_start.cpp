@@ -197,9 +197,11 @@ void BurnEngine::NoteWorkerFinished() {
 
 void BurnEngine::EndRun() {
   auto end = [this] {
+    ending_ = false;
     StopBurn();
     if (runEnded_) runEnded_();
   };
+  ending_ = true;
   if (observer_)
     observer_->RunFinishing(end);
   else

@@ -779,8 +779,11 @@ void MainWindow::WaitForRunningBurn() {
     engine_.WaitForWorkers();
     return true;
   });
-  // The run's end was posted before the last worker returned.
+  // The run's end was posted before the last worker returned; it ends once
+  // its records are committed, which is posted in turn.
   QCoreApplication::sendPostedEvents();
+  while (engine_.Ending())
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents);
   station_.RefreshDeviceRows();
   SyncFromStation();
   closing_ = false;
