@@ -14,6 +14,9 @@
 #include "core/event_loop.h"
 #include "station/station.h"
 #include "host/host_sim.h"
+#if ARDENTIX_HAVE_RECORDS
+#include "records/burn_recorder.h"
+#endif
 
 namespace ardentix::bench {
 
@@ -56,10 +59,19 @@ struct BenchStation {
     });
     host.StartWatching();
     station->Initialise();
+#if ARDENTIX_HAVE_RECORDS
+    recorder = std::make_unique<records::BurnRecorder>(*station, dir / records::kRecordFileName, "bench");
+#endif
     engine = std::make_unique<BurnEngine>(*station);
+#if ARDENTIX_HAVE_RECORDS
+    engine->SetRunObserver(recorder.get());
+#endif
   }
   ~BenchStation() {
     engine.reset();
+#if ARDENTIX_HAVE_RECORDS
+    recorder.reset();
+#endif
     host.StopWatching();
   }
   // START and wait for the run's end; returns the wall time.
@@ -76,6 +88,9 @@ struct BenchStation {
   SimulatedHost host;
   QuietMessages messages;
   std::unique_ptr<Station> station;
+#if ARDENTIX_HAVE_RECORDS
+  std::unique_ptr<records::BurnRecorder> recorder;
+#endif
   std::unique_ptr<BurnEngine> engine;
 };
 

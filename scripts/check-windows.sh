@@ -12,6 +12,9 @@ command -v "$CXX" >/dev/null || { echo "check-windows: $CXX not found (package g
 inc=$(mktemp -d)
 trap 'rm -rf "$inc"' EXIT
 ln -s /usr/include/nlohmann "$inc/nlohmann"
+# So is SQLite's one header (the records); the Windows build itself leaves
+# the records out, having no SQLite library to link.
+ln -s /usr/include/sqlite3.h "$inc/sqlite3.h"
 
 sources=()
 for dir in station/*/; do

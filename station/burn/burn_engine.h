@@ -48,6 +48,28 @@ struct DeviceReport {
   int64_t startedMs = 0;
   int64_t endedMs = 0;
   std::map<std::string, int64_t> stageMs;  // "lock", "sd-write", "sd-verify", "flash-erase", ...
+  std::string location;   // the device's parent string at the start of its burn
+  std::string chipType;   // the catalogue's entry for the flash id, "" when not looked up
+  int32_t clockMHz = 0;   // the SPI clock used, 0 when the flash stage did not get that far
+  // Bytes of the stages that completed: SD image and flash image, written and read back.
+  int64_t bytesWritten = 0;
+  int64_t bytesVerified = 0;
+};
+
+class BurnEngine;
+
+// Told about each run, for the production records.
+class RunObserver {
+ public:
+  virtual ~RunObserver() = default;
+  // On the station's thread at START, once the run's files and settings are fixed.
+  virtual void RunStarting(const BurnEngine& engine) = 0;
+  // On the device's worker thread, once its report is final.
+  virtual void DeviceFinished(const DeviceReport& report) = 0;
+  // On the station's thread after the last worker finished. The run ends
+  // (Stop, the run-ended listener) only when `done` is called; it must be
+  // called exactly once, on the station's thread (post it there).
+  virtual void RunFinishing(std::function<void()> done) = 0;
 };
 
 inline constexpr uint32_t kFlashChunkBytes = 4096;
@@ -73,12 +95,17 @@ class BurnEngine {
   void SetBurnControls(bool enable);
   const BurnControls& controls() const { return controls_; }
   bool Running() const { return station_.BurnRunning != 0; }
+  // The last worker has finished and the run waits for its observer (the
+  // records being committed) before it ends.
+  bool Ending() const { return ending_; }
 
   // Blocks until the threads of the current run have finished (closing the
   // window, the command line's end).
   void WaitForWorkers();
   // Called on the station's thread right after a run ends.
   void SetRunEndedListener(std::function<void()> listener) { runEnded_ = std::move(listener); }
+  // Null for none; set while no run is on, and kept alive while the engine is.
+  void SetRunObserver(RunObserver* observer) { observer_ = observer; }
 
   std::vector<DeviceReport> Reports() const;
 
@@ -114,7 +141,10 @@ class BurnEngine {
   void NoteWorkerFinished();
   void SaveCounterNow(bool passed);
   void JoinThreads();
+  void EndRun();
   void NoteStage(char letter, const char* name, int64_t startedMs);
+  void NoteBytes(char letter, int64_t written, int64_t verified);
+  void NoteChip(char letter, std::string chipType, int32_t clockMHz);
   std::array<uint8_t, 512> BlockZero(char letter) const;
   void PatchHeader(char letter, uint8_t* chunk, int32_t spiClock) const;
   void SetProgress(char letter, uint64_t done, uint64_t size);
@@ -123,6 +153,8 @@ class BurnEngine {
   Station& station_;
   BurnControls controls_;
   std::function<void()> runEnded_;
+  RunObserver* observer_ = nullptr;
+  bool ending_ = false;  // on the station's thread only
 
   std::mutex threadMutex_;
   std::thread starter_;

@@ -102,6 +102,7 @@ void BurnEngine::StartBurn() {
     reports_.clear();
   }
   station_.BurnRunning = 1;
+  if (observer_) observer_->RunStarting(*this);
   SetBurnControls(false);
   controls_.startCaption = StringText(116);
   station_.NotifyChanged();
@@ -157,10 +158,7 @@ int BurnEngine::StartWorkers(std::vector<DeviceListEntry> toStart) {
   FinishedWorkerCount = 0;
   RunDeviceCount = int(toStart.size());
   if (RunDeviceCount == 0) {
-    station_.dispatcher().Post([this] {
-      StopBurn();
-      if (runEnded_) runEnded_();
-    });
+    station_.dispatcher().Post([this] { EndRun(); });
     return 1;
   }
   for (size_t i = 0; i < toStart.size(); ++i) {
@@ -202,11 +200,21 @@ void BurnEngine::NoteWorkerFinished() {
   // Exactly one worker sees the count reach the run's size.
   if (FinishedWorkerCount.fetch_add(1) + 1 == RunDeviceCount) {
     FinishedWorkerCount = 0;
-    station_.dispatcher().Post([this] {
-      StopBurn();
-      if (runEnded_) runEnded_();
-    });
+    station_.dispatcher().Post([this] { EndRun(); });
   }
+}
+
+void BurnEngine::EndRun() {
+  auto end = [this] {
+    ending_ = false;
+    StopBurn();
+    if (runEnded_) runEnded_();
+  };
+  ending_ = true;
+  if (observer_)
+    observer_->RunFinishing(end);
+  else
+    end();
 }
 
 void BurnEngine::WaitForWorkers() {

@@ -16,6 +16,20 @@ void BurnEngine::NoteStage(char letter, const char* name, int64_t startedMs) {
   reports_[letter].stageMs[name] = station_.clock().NowMs() - startedMs;
 }
 
+void BurnEngine::NoteBytes(char letter, int64_t written, int64_t verified) {
+  std::lock_guard lock(reportMutex_);
+  DeviceReport& r = reports_[letter];
+  r.bytesWritten += written;
+  r.bytesVerified += verified;
+}
+
+void BurnEngine::NoteChip(char letter, std::string chipType, int32_t clockMHz) {
+  std::lock_guard lock(reportMutex_);
+  DeviceReport& r = reports_[letter];
+  r.chipType = std::move(chipType);
+  r.clockMHz = clockMHz;
+}
+
 void BurnEngine::ReportBurnFailure(char letter, StatusCode code) {
   DeviceSlotTable& slots = station_.slots();
   slots.SetDeviceOutcome(letter, BurnOutcome::Failed);
@@ -48,7 +62,9 @@ void BurnEngine::BurnWorker(DeviceListEntry entry) {
     r.lun = lun;
     r.startedMs = clock.NowMs();
     r.flashIdText = station_.Identified(letter).flashIdText;
+    r.location = LocationOf(letter);
   }
+  slots.SetDeviceDuplicateSerial(letter, false);
 
   StatusCode failureCode = 0;
   bool volumeLocked = false;
@@ -151,6 +167,14 @@ void BurnEngine::BurnWorker(DeviceListEntry entry) {
     r.stage = finalStage;
     r.result = finalResult;
     if (runSettings.flashEnabled && lun == 0) r.serial = SerialDigits(station_.FlashSerialCache(letter));
+  }
+  if (observer_) {
+    DeviceReport report;
+    {
+      std::lock_guard lock(reportMutex_);
+      report = reports_[letter];
+    }
+    observer_->DeviceFinished(report);
   }
   NoteWorkerFinished();
 }

@@ -82,6 +82,7 @@ int BurnEngine::BurnFlash(char letter, void* handle, StatusCode* code) {
     *code = status::kSpiTypeError;
     return 1;
   }
+  NoteChip(letter, chip->SpiType, spiClock);
   const uint64_t capacity = uint64_t(std::max<int64_t>(0, ParseLeadingInt(chip->LenKBytes))) * 1024;
   const uint64_t eraseLength = (size + kFlashChunkBytes - 1) / kFlashChunkBytes * kFlashChunkBytes;
   if (size >= capacity || eraseLength > kMaxEraseLength) {
@@ -107,6 +108,7 @@ int BurnEngine::BurnFlash(char letter, void* handle, StatusCode* code) {
     *code = r;
     return 1;
   }
+  NoteBytes(letter, int64_t(size), 0);
   file = InputFile::Open(runFiles.flashPackagePath);
   if (!file) {
     *code = status::kPackageLoadFailed;
@@ -127,6 +129,7 @@ int BurnEngine::BurnFlash(char letter, void* handle, StatusCode* code) {
     *code = r;
     return 1;
   }
+  NoteBytes(letter, 0, int64_t(size));
   return 3;
 }
 

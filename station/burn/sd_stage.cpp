@@ -50,11 +50,13 @@ int BurnEngine::BurnSdImage(char letter, void* handle, int lun, StatusCode* code
   int64_t t = clock.NowMs();
   StatusCode r = WriteSdImage(letter, handle, *file, file->size());
   NoteStage(letter, "sd-write", t);
+  const int64_t written = int64_t(file->size());
   file.reset();
   if (r != 0) {
     *code = r;
     return 0;
   }
+  NoteBytes(letter, written, 0);
   file = InputFile::Open(path);
   if (!file) {
     *code = status::kImageLoadFailed;
@@ -67,6 +69,7 @@ int BurnEngine::BurnSdImage(char letter, void* handle, int lun, StatusCode* code
     *code = r;
     return 0;
   }
+  NoteBytes(letter, 0, int64_t(file->size()));
   return 2;
 }
 

@@ -16,6 +16,8 @@ struct BurnFileSet {
   std::filesystem::path sd2ImagePath;
   // The flash image a burn reads: the imported package, or the last assembled image.
   std::filesystem::path flashPackagePath;
+  // The package last imported: flashPackagePath may be the assembled image made from it.
+  std::filesystem::path importedPackagePath;
   std::filesystem::path programDirectory;
   std::filesystem::path firmwareSectionPath;   // BurnFile/1.bin
   std::filesystem::path voiceSectionPath;      // BurnFile/2.bin

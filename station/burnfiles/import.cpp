@@ -74,6 +74,7 @@ ImportResult ImportPackage(BurnFileSet& set, const fs::path& packagePath) {
   }
 
   set.packageUserId = info->header.userId;
+  set.importedPackagePath = packagePath;
   set.packageLoaded = true;
   result.ok = true;
   return result;

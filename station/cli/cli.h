@@ -40,6 +40,7 @@ int WatchCommand(const Args& args, Context& ctx);
 int FlashIdsCommand(const Args& args, Context& ctx);
 int BurnCommand(const Args& args, Context& ctx);
 int SamplesCommand(const Args& args, Context& ctx);
+int RecordsCommand(const Args& args, Context& ctx);
 
 // The whole command line: the common options (--station-dir, --simulate),
 // the start-up of the station folder, then the command the arguments name.

@@ -12,6 +12,7 @@
 #include "cli/session.h"
 #include "core/status_codes.h"
 #include "core/files.h"
+#include "cli/run_records.h"
 
 namespace ardentix::cli {
 namespace {
@@ -161,7 +162,10 @@ int BurnCommand(const Args& args, Context& ctx) {
   Session session(ctx);
   Station& station = session.station();
   session.Start();
+  // Made before the engine: the engine's workers report to it until the engine is gone.
+  const std::unique_ptr<RunRecords> records = StartRunRecords(station, ctx);
   BurnEngine engine(station);
+  if (records) engine.SetRunObserver(records->observer());
   engine.checkBoxes = RunSettings{!options.sd1.empty(), !options.sd2.empty(), !options.flash.empty()};
   engine.OnCheckBoxesChanged();
 
@@ -249,6 +253,7 @@ int BurnCommand(const Args& args, Context& ctx) {
   ctx.out << "Passed: " << passedTotal << "  Failed: " << failedTotal << "\n";
   ctx.out << "Counters: " << PathText(station.settingsPath()) << " (Pass Count " << station.PassCount.load()
           << ", Fail Count " << station.FailCount.load() << ")\n";
+  if (records) ctx.out << records->Summary() << "\n";
   if (!options.json.empty()) {
     // Replaced whole: a reader never sees half a report.
     std::string error;

@@ -25,7 +25,10 @@ constexpr const char* kUsage =
     "  flash-ids                      the flash id report of the listed devices\n"
     "  burn [--sd1 IMG] [--sd2 IMG] [--flash VLR [--voice F] [--sysconfig F]] [--json F] [--loop]\n"
     "                                 burn every ready device\n"
-    "  make-samples DIR               write a sample package and SD image\n";
+    "  make-samples DIR               write a sample package and SD image\n"
+    "  records [stats] [--since T] [--until T] [--serial S] [--outcome passed|failed] [--station N]\n"
+    "          [--format table|csv|json] [--from URL]\n"
+    "                                 the production records, or their yield and stage times\n";
 
 int Run(const std::vector<std::string>& arguments, Clock* clock) {
   StartOptions options;
@@ -68,6 +71,7 @@ int Run(const std::vector<std::string>& arguments, Clock* clock) {
   if (command == "flash-ids") return FlashIdsCommand(args, ctx);
   if (command == "burn") return BurnCommand(args, ctx);
   if (command == "make-samples") return SamplesCommand(args, ctx);
+  if (command == "records") return RecordsCommand(args, ctx);
   std::cerr << "ardentix-cli: unknown command \"" << command << "\"\n" << kUsage;
   return kExitUsage;
 }

@@ -26,6 +26,7 @@ void DeviceSlotTable::ResetSlot(DeviceSlot& slot) {
   slot.stage = 0;
   slot.result = 0;
   slot.progress = -1;
+  slot.duplicateSerial = 0;
 }
 
 void DeviceSlotTable::ClearEntry(StoredEntry& e) {
@@ -190,6 +191,18 @@ int DeviceSlotTable::SetDeviceProgress(char letter, int32_t percent) {
 int32_t DeviceSlotTable::GetDeviceProgress(char letter) const {
   const DeviceSlot* s = Slot(letter);
   return s == nullptr ? -1 : s->progress.load();
+}
+
+int DeviceSlotTable::SetDeviceDuplicateSerial(char letter, bool duplicate) {
+  DeviceSlot* s = Slot(letter);
+  if (s == nullptr) return 0;
+  s->duplicateSerial = duplicate ? 1 : 0;
+  return 1;
+}
+
+bool DeviceSlotTable::GetDeviceDuplicateSerial(char letter) const {
+  const DeviceSlot* s = Slot(letter);
+  return s != nullptr && s->duplicateSerial.load() != 0;
 }
 
 int DeviceSlotTable::SetDeviceOutcome(char letter, BurnOutcome outcome) {

@@ -47,6 +47,9 @@ struct DeviceSlot {
   std::atomic<int32_t> stage{0};     // StatusCode; 0 = nothing to show
   std::atomic<int32_t> result{0};    // StatusCode; 0 = nothing to show
   std::atomic<int32_t> progress{-1};  // percent; -1 = none
+  // Nonzero when the records found the serial just written already passed
+  // on another device: the row says so, the burn's outcome stays.
+  std::atomic<int32_t> duplicateSerial{0};
 };
 
 // Letters are 'A'..'Z' only; any other character (lower case included) has
@@ -102,6 +105,8 @@ class DeviceSlotTable {
   int32_t GetDeviceProgress(char letter) const;  // -1 for a bad letter
   int SetDeviceOutcome(char letter, BurnOutcome outcome);
   BurnOutcome GetDeviceOutcome(char letter) const;  // None for a bad letter
+  int SetDeviceDuplicateSerial(char letter, bool duplicate);
+  bool GetDeviceDuplicateSerial(char letter) const;  // false for a bad letter
   int SetDeviceHandle(char letter, void* handle);
   void* GetDeviceHandle(char letter) const;  // InvalidDeviceHandle() for a bad letter
 

@@ -51,6 +51,8 @@ class Host {
 
   // The OS's major version (Windows numbering; other systems report 10).
   virtual int OsMajorVersion() = 0;
+  // The computer's name, for the records of a station given no name; "" when unknown.
+  virtual std::string HostName() { return ""; }
 
   // Volume arrival (arrived = true) and removal notifications as drive
   // masks. Called from a background thread: the receiver hands the event to

@@ -516,4 +516,10 @@ void LinuxHost::Watch(int wakeFd) {
   ::close(wakeFd);
 }
 
+std::string LinuxHost::HostName() {
+  char name[256] = {};
+  if (::gethostname(name, sizeof name - 1) != 0) return "";
+  return name;
+}
+
 }  // namespace ardentix

@@ -105,6 +105,7 @@ class LinuxHost final : public Host {
   bool UnlockVolume(char letter, void* deviceHandle) override;
   FormatOutcome FormatDrive(char letter) override;
   int OsMajorVersion() override { return 10; }
+  std::string HostName() override;
   void SetVolumeListener(VolumeListener listener) override;
   void StartWatching() override;
   void StopWatching() override;

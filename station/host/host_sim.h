@@ -23,6 +23,7 @@ class SimulatedHost final : public Host {
   bool UnlockVolume(char letter, void* deviceHandle) override;
   FormatOutcome FormatDrive(char letter) override;
   int OsMajorVersion() override { return osMajorVersion_; }
+  std::string HostName() override { return "simulated-station"; }
   void SetVolumeListener(VolumeListener listener) override;
   void StartWatching() override;
   void StopWatching() override;

@@ -122,6 +122,12 @@ int WindowsHost::OsMajorVersion() {
   return ::GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(&info)) ? int(info.dwMajorVersion) : 0;
 }
 
+std::string WindowsHost::HostName() {
+  char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+  DWORD size = sizeof name;
+  return ::GetComputerNameA(name, &size) ? std::string(name, size) : std::string();
+}
+
 void WindowsHost::SetVolumeListener(VolumeListener listener) {
   std::lock_guard lock(mutex_);
   listener_ = std::move(listener);

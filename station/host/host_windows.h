@@ -41,6 +41,7 @@ class WindowsHost final : public Host {
   bool UnlockVolume(char letter, void* deviceHandle) override;
   FormatOutcome FormatDrive(char letter) override;
   int OsMajorVersion() override;
+  std::string HostName() override;
   void SetVolumeListener(VolumeListener listener) override;
   void StartWatching() override;
   void StopWatching() override;

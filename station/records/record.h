@@ -44,6 +44,8 @@ struct UnitRecord {
   bool SaveSdFile = false;
   // Set when this serial already passed on another device location.
   bool DuplicateSerial = false;
+
+  bool operator==(const UnitRecord&) const = default;
 };
 
 // What `records` selects by; empty fields select everything.

@@ -1,5 +1,6 @@
 // Which attached drives the station can burn: found at start-up and on volume
 // notifications, identified through the device library, listed with a row.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -38,6 +39,12 @@ int LogicalUnitOf(char letter) {
   const size_t n = std::strlen(parent);
   if (n == 0) return -1;
   return parent[n - 1] - '0';
+}
+
+std::string LocationOf(char letter) {
+  char parent[36] = {};
+  if (!TVQ_GetDeviceParentString(letter, parent)) return "";
+  return std::string(parent, std::find(parent, parent + sizeof parent, 0));
 }
 
 std::string SerialDigits(const FlashSerial& serial) {

@@ -45,6 +45,9 @@ std::string SerialDigits(const FlashSerial& serial);
 // The logical unit of a drive: the digit that ends its location string
 // (read now, through the device library); -1 when the lookup fails.
 int LogicalUnitOf(char letter);
+// The drive's location (the device library's parent string); "" when the
+// lookup fails.
+std::string LocationOf(char letter);
 
 // What the station learnt about a listed drive when it identified it.
 struct IdentifiedDrive {

@@ -3,6 +3,7 @@
 
 #include "station/station.h"
 #include "core/status_codes.h"
+#include "core/strings.h"
 
 namespace ardentix {
 
@@ -27,7 +28,11 @@ void Station::RefreshDeviceRows() {
       if (p >= 0) status += "(" + std::to_string(p) + "%)";
       rows_.SetText(b, 2, status);
     }
-    if (result > 0) rows_.SetText(b, 3, StatusText(result));
+    // A serial that already passed on another device is said on the row;
+    // the outcome and the counters stay as the burn made them.
+    if (result > 0)
+      rows_.SetText(b, 3, slots_.GetDeviceDuplicateSerial(letter) ? FormatText(StringText(3070), {StatusText(result)})
+                                                                  : StatusText(result));
   }
 }
 

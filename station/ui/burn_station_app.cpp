@@ -58,6 +58,9 @@ int BurnStationApp::Run() {
   MessageBoxSink messages;
   StationSession session(dir.dir, std::make_unique<SystemClock>(), MakeHost(), messages);
   MainWindow window(session.station(), session.engine());
+#if ARDENTIX_HAVE_RECORDS
+  window.SetRecords(&session.recorder());
+#endif
   messages.SetOwner(&window);
   if (simulating) window.EnableTraining();
   session.StartWatching();

@@ -1,5 +1,11 @@
 #include "ui/main_window.h"
 
+#if ARDENTIX_HAVE_RECORDS
+#include "records/burn_recorder.h"
+#include "records/history.h"
+#include "ui/history_dialog.h"
+#endif
+
 #include <QAction>
 #include <QApplication>
 #include <QButtonGroup>
@@ -292,6 +298,17 @@ QWidget* MainWindow::BuildBatchBar() {
   line->addWidget(runSummary_);
   line->addSpacing(du.X(12));
   line->addWidget(dayYield_);
+  line->addSpacing(du.X(12));
+  recordsLine_ = new QLabel(bar);
+  recordsLine_->setObjectName(QStringLiteral("recordsLine"));
+  recordsLine_->hide();
+  line->addWidget(recordsLine_);
+  auto* history = new QPushButton(Tr(3071), bar);
+  history->setObjectName(QStringLiteral("c%1").arg(id::kHistory));
+  history->hide();
+  controls_[id::kHistory] = history;
+  connect(history, &QPushButton::clicked, this, [this] { ShowHistory(); });
+  line->addWidget(history);
   line->addStretch(1);
   line->addWidget(batchSignal_);
   batch->addLayout(line);
@@ -606,6 +623,40 @@ void MainWindow::UpdateBatch() {
                                    : TrFormat(3061, {yield, std::to_string(day.passed),
                                                      std::to_string(int64_t(day.passed) + day.failed)}));
   if (board_.TakeFinishedSignal() && batchSignal_->isChecked() && beep_) beep_();
+#if ARDENTIX_HAVE_RECORDS
+  if (recorder_) {
+    const auto tally = recorder_->tally();
+    QString text = TrText(records::RecordsLineText(tally.Passed, tally.Failed, tally.Duplicates));
+    if (const std::string waiting = records::RecordsWaitingText(recorder_->writer().Waiting()); !waiting.empty())
+      text += QStringLiteral("; ") + TrText(waiting);
+    if (recordsLine_->text() != text) recordsLine_->setText(text);
+    // A duplicate or a record not written needs the line lead's eye.
+    const QString style = tally.Duplicates > 0 || recorder_->writer().Waiting() > 0
+                              ? QStringLiteral("color:#c62828; font-weight:bold;")
+                              : QString();
+    if (recordsLine_->styleSheet() != style) recordsLine_->setStyleSheet(style);
+  }
+#endif
+}
+
+void MainWindow::SetRecords(records::BurnRecorder* recorder) {
+  recorder_ = recorder;
+  recordsLine_->setVisible(recorder != nullptr);
+  Control(id::kHistory)->setVisible(recorder != nullptr);
+  UpdateBatch();
+}
+
+void MainWindow::ShowHistory() {
+#if ARDENTIX_HAVE_RECORDS
+  if (!recorder_) return;
+  records::RecordStore* store = recorder_->store();
+  if (!store) {
+    Message(FormatText(StringText(3085), {ardentix::PathText(station_.stationDir() / records::kRecordFileName)}));
+    return;
+  }
+  HistoryDialog dialog(*store, *chooser_, station_.messages(), this);
+  dialog.exec();
+#endif
 }
 
 void MainWindow::Message(const std::string& text) { station_.messages().ShowMessage(text, text::kProgramCaption); }
@@ -728,8 +779,11 @@ void MainWindow::WaitForRunningBurn() {
     engine_.WaitForWorkers();
     return true;
   });
-  // The run's end was posted before the last worker returned.
+  // The run's end was posted before the last worker returned; it ends once
+  // its records are committed, which is posted in turn.
   QCoreApplication::sendPostedEvents();
+  while (engine_.Ending())
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents);
   station_.RefreshDeviceRows();
   SyncFromStation();
   closing_ = false;

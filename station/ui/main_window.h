@@ -25,6 +25,10 @@ class QLabel;
 class QMenuBar;
 class QHBoxLayout;
 
+namespace ardentix::records {
+class BurnRecorder;
+}
+
 namespace ardentix::ui {
 
 class StatusList;
@@ -46,6 +50,7 @@ inline constexpr int kVidPidGroup = 1038, kVid1 = 1039, kPid1 = 1040, kVid2 = 10
 inline constexpr int kSd1Label = 1043, kSpiList = 1044, kSd2Label = 1045, kUsageNote = 1049;
 inline constexpr int kReleaseNotes = 1050, kFlashIdReport = 1051;
 inline constexpr int kSd1Check = 1052, kSd2Check = 1053, kFlashCheck = 1054;
+inline constexpr int kHistory = 1060;
 }  // namespace id
 
 class MainWindow final : public QDialog {
@@ -59,6 +64,11 @@ class MainWindow final : public QDialog {
   // Training on simulated devices: the panel beside the window.
   void EnableTraining();
   void SetFileChooser(std::unique_ptr<FileChooser> chooser) { chooser_ = std::move(chooser); }
+  // The production records: the line beside the counters and the History
+  // button show once they are given.
+  void SetRecords(records::BurnRecorder* recorder);
+  QLabel* recordsLabel() const { return recordsLine_; }
+  void ShowHistory();
 
   // Bound fields: pull copies the controls into them, push the other way.
   int32_t totalCountShown = 0;
@@ -165,6 +175,8 @@ class MainWindow final : public QDialog {
   QLabel* batchState_ = nullptr;
   QLabel* runSummary_ = nullptr;
   QLabel* dayYield_ = nullptr;
+  QLabel* recordsLine_ = nullptr;
+  records::BurnRecorder* recorder_ = nullptr;
   QCheckBox* batchSignal_ = nullptr;
   BatchBoard board_;
   RememberedChoices remembered_;

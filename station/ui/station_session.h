@@ -10,6 +10,9 @@
 #include "core/clock.h"
 #include "station/station.h"
 #include "host/host.h"
+#if ARDENTIX_HAVE_RECORDS
+#include "records/burn_recorder.h"
+#endif
 #include "ui/qt_dispatcher.h"
 
 namespace ardentix::ui {
@@ -33,12 +36,19 @@ class StationSession {
   Host& host() { return *host_; }
   Station& station() { return station_; }
   BurnEngine& engine() { return engine_; }
+#if ARDENTIX_HAVE_RECORDS
+  records::BurnRecorder& recorder() { return recorder_; }
+#endif
 
  private:
   QtDispatcher dispatcher_;
   std::unique_ptr<Clock> clock_;
   std::unique_ptr<Host> host_;
   Station station_;
+#if ARDENTIX_HAVE_RECORDS
+  // Before the engine: its workers report to the recorder until the engine is gone.
+  records::BurnRecorder recorder_;
+#endif
   BurnEngine engine_;
 };
 

@@ -601,6 +601,165 @@ Close the window?</source>
             <comment>3066</comment>
             <translation>上次选择的以下文件已不存在，未再选择：</translation>
         </message>
+        <message>
+            <source>%1 - duplicate serial</source>
+            <comment>3070</comment>
+            <translation>%1 - 序列号重复</translation>
+        </message>
+        <message>
+            <source>History...</source>
+            <comment>3071</comment>
+            <translation>历史记录...</translation>
+        </message>
+        <message>
+            <source>Production records</source>
+            <comment>3072</comment>
+            <translation>生产记录</translation>
+        </message>
+        <message>
+            <source>Serial:</source>
+            <comment>3073</comment>
+            <translation>序列号：</translation>
+        </message>
+        <message>
+            <source>Outcome:</source>
+            <comment>3074</comment>
+            <translation>结果：</translation>
+        </message>
+        <message>
+            <source>All</source>
+            <comment>3075</comment>
+            <translation>全部</translation>
+        </message>
+        <message>
+            <source>passed</source>
+            <comment>3076</comment>
+            <translation>通过</translation>
+        </message>
+        <message>
+            <source>failed</source>
+            <comment>3077</comment>
+            <translation>失败</translation>
+        </message>
+        <message>
+            <source>From (UTC):</source>
+            <comment>3078</comment>
+            <translation>从 (UTC)：</translation>
+        </message>
+        <message>
+            <source>To (UTC):</source>
+            <comment>3079</comment>
+            <translation>到 (UTC)：</translation>
+        </message>
+        <message>
+            <source>Export CSV...</source>
+            <comment>3080</comment>
+            <translation>导出 CSV...</translation>
+        </message>
+        <message>
+            <source>%1 record(s)</source>
+            <comment>3081</comment>
+            <translation>%1 条记录</translation>
+        </message>
+        <message>
+            <source>Records: yield %1 (%2 of %3), duplicate serials: %4</source>
+            <comment>3082</comment>
+            <translation>记录：良率 %1（%3 个中 %2 个），重复序列号：%4</translation>
+        </message>
+        <message>
+            <source>Records: none yet</source>
+            <comment>3083</comment>
+            <translation>记录：暂无</translation>
+        </message>
+        <message>
+            <source>%1 record(s) wait to be written</source>
+            <comment>3084</comment>
+            <translation>%1 条记录等待写入</translation>
+        </message>
+        <message>
+            <source>The production records cannot be read: %1</source>
+            <comment>3085</comment>
+            <translation>无法读取生产记录：%1</translation>
+        </message>
+        <message>
+            <source>Not a time: %1 (write 2026-12-10 or 2026-12-10T14:30)</source>
+            <comment>3086</comment>
+            <translation>不是时间：%1（请写 2026-12-10 或 2026-12-10T14:30）</translation>
+        </message>
+        <message>
+            <source>Started (UTC)</source>
+            <comment>3087</comment>
+            <translation>开始时间 (UTC)</translation>
+        </message>
+        <message>
+            <source>Station</source>
+            <comment>3088</comment>
+            <translation>工站</translation>
+        </message>
+        <message>
+            <source>Drive</source>
+            <comment>3089</comment>
+            <translation>盘符</translation>
+        </message>
+        <message>
+            <source>Serial</source>
+            <comment>3090</comment>
+            <translation>序列号</translation>
+        </message>
+        <message>
+            <source>Outcome</source>
+            <comment>3091</comment>
+            <translation>结果</translation>
+        </message>
+        <message>
+            <source>Result</source>
+            <comment>3092</comment>
+            <translation>结果说明</translation>
+        </message>
+        <message>
+            <source>Chip</source>
+            <comment>3093</comment>
+            <translation>芯片</translation>
+        </message>
+        <message>
+            <source>Package</source>
+            <comment>3094</comment>
+            <translation>烧录包</translation>
+        </message>
+        <message>
+            <source>Seconds</source>
+            <comment>3095</comment>
+            <translation>秒</translation>
+        </message>
+        <message>
+            <source>duplicate serial</source>
+            <comment>3096</comment>
+            <translation>序列号重复</translation>
+        </message>
+        <message>
+            <source>The production records cannot be written: %1
+Records are kept and written again at the end of each run.</source>
+            <comment>3097</comment>
+            <translation>无法写入生产记录：%1
+记录会保留，并在每次运行结束时重新写入。</translation>
+        </message>
+        <message>
+            <source>The production records of %1 device(s) could not be written to %2: %3
+They are kept and written again with the next record and at the end of the next run.</source>
+            <comment>3098</comment>
+            <translation>%1 个设备的生产记录无法写入 %2：%3
+记录会保留，并在写入下一条记录和下次运行结束时重新写入。</translation>
+        </message>
+        <message>
+            <source>The records were exported to %1.</source>
+            <comment>3099</comment>
+            <translation>记录已导出到 %1。</translation>
+        </message>
+        <message>
+            <source>The records are not sent to the line's database %1: %2</source>
+            <comment>3100</comment>
+            <translation>记录未发送到产线数据库 %1：%2</translation>
+        </message>
     </context>
     <context>
         <name>Texts</name>

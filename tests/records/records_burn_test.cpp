@@ -1,0 +1,245 @@
+// Records of whole burns on simulated devices: one per finished device with
+// its fields, committed before the run ends, a failed write shown and
+// written later, a duplicate serial on the row.
+#include <chrono>
+#include <set>
+
+#include "burn/burn_engine.h"
+#include "burnfiles/import.h"
+#include "burnfiles/package.h"
+#include "burnfiles/sample.h"
+#include "core/status_codes.h"
+#include "records/burn_recorder.h"
+#include "records/records_settings.h"
+#include "records/sha256.h"
+#include "core/temp_dir.h"
+#include "records_fixture.h"
+#include "station/station_fixture.h"
+
+namespace ardentix::records {
+namespace {
+
+// 2026-12-10T08:00:00.000Z
+constexpr int64_t kRunStartUtcMs = 1796889600000;
+
+class RecordsBurnTest : public ardentix::testing::StationTest {
+ protected:
+  void Start(const std::string& simSpec) {
+    file_ = dir_ / kRecordFileName;
+    StartStation(simSpec);
+    // The wall clock moves with the station's.
+    recorder_ = std::make_unique<BurnRecorder>(*station_, file_, "LINE1-ST4",
+                                               [this] { return kRunStartUtcMs + clock_.NowMs(); });
+    engine_ = std::make_unique<BurnEngine>(*station_);
+    engine_->SetRunObserver(recorder_.get());
+  }
+  void TearDown() override {
+    if (engine_) engine_->WaitForWorkers();
+    engine_.reset();
+    recorder_.reset();
+    StationTest::TearDown();
+  }
+  void ChooseFiles() {
+    auto package = MakeSamplePackage(SamplePackageSpec{4096, 5000, 784});
+    ASSERT_TRUE(package);
+    package_ = *package;
+    ardentix::testing::WriteText(dir_ / "sample.vlr", package_);
+    const ImportResult r = ImportBurnPackage(station_->files(), dir_ / "sample.vlr");
+    ASSERT_TRUE(r.ok) << r.detail;
+    firmwareInfo_ = r.firmwareInfo;
+    image_ = MakeSampleSdImage(200000);
+    ardentix::testing::WriteText(dir_ / "card.img", image_);
+    station_->files().sd1ImagePath = dir_ / "card.img";
+    engine_->checkBoxes = RunSettings{1, 0, 1};
+    engine_->OnCheckBoxesChanged();
+  }
+  void Burn() {
+    engine_->OnStartButton();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    loop_.Run([&] { return !engine_->Running() || std::chrono::steady_clock::now() > deadline; });
+    ASSERT_FALSE(engine_->Running()) << "the run did not end";
+    engine_->WaitForWorkers();
+    loop_.RunPending();
+    station_->RefreshDeviceRows();
+  }
+  // What a second process finds in the file now.
+  std::vector<UnitRecord> Stored() {
+    std::string error;
+    auto store = RecordStore::OpenForReading(file_, error);
+    std::vector<UnitRecord> out;
+    EXPECT_TRUE(store && store->Find({}, out, error)) << error;
+    return out;
+  }
+  static const UnitRecord* ByLetter(const std::vector<UnitRecord>& records, char letter) {
+    for (const auto& r : records)
+      if (r.DriveLetter == std::string(1, letter)) return &r;
+    return nullptr;
+  }
+  void AddFault(char letter, const std::string& json) {
+    char error[256] = {};
+    ASSERT_EQ(QMR_SimAddFault(letter, json.c_str(), error, sizeof error), 1) << error;
+  }
+
+  std::filesystem::path file_;
+  std::unique_ptr<BurnRecorder> recorder_;
+  std::unique_ptr<BurnEngine> engine_;
+  std::string package_, image_, firmwareInfo_;
+};
+
+TEST_F(RecordsBurnTest, EveryFinishedDeviceHasARecordWithItsFields) {
+  Start("3");
+  station_->mutableSettings().WriteVerify = 1;
+  ChooseFiles();
+  AddFault('F', R"({"on":"flash-write","after":1})");
+  // The run's end is told only once its records are in the file.
+  size_t storedAtRunEnd = 0;
+  engine_->SetRunEndedListener([&] { storedAtRunEnd = Stored().size(); });
+  Burn();
+  EXPECT_EQ(storedAtRunEnd, 3u);
+
+  const auto records = Stored();
+  ASSERT_EQ(records.size(), 3u);
+  const auto reports = engine_->Reports();
+  const auto info = InspectPackage(dir_ / "sample.vlr");
+  ASSERT_TRUE(info);
+  for (const DeviceReport& report : reports) {
+    SCOPED_TRACE(report.letter);
+    const UnitRecord* r = ByLetter(records, report.letter);
+    ASSERT_TRUE(r);
+    const bool failed = report.letter == 'F';
+    EXPECT_EQ(r->Outcome, failed ? "failed" : "passed");
+    EXPECT_EQ(r->ResultCode, failed ? status::kFlashWriteFailed : status::kSuccess);
+    EXPECT_EQ(r->ResultText, StatusText(r->ResultCode));
+    EXPECT_EQ(r->StageCode, report.stage);
+    EXPECT_EQ(r->StageText, StatusText(report.stage));
+    EXPECT_EQ(r->Station, "LINE1-ST4");
+    EXPECT_EQ(r->Lun, 0);
+    EXPECT_FALSE(r->Location.empty());
+    EXPECT_EQ(r->Serial, report.serial);
+    EXPECT_EQ(r->Serial.size(), 12u);
+    EXPECT_EQ(r->FlashIdText, report.flashIdText);
+    EXPECT_EQ(r->ChipType, "W25Q128");
+    EXPECT_EQ(r->ClockMHz, 80);
+    EXPECT_EQ(r->PackageName, "sample.vlr");
+    EXPECT_EQ(r->PackageSize, int64_t(package_.size()));
+    EXPECT_EQ(r->PackageChecksum, info->header.packageChecksum);
+    EXPECT_EQ(r->FirmwareInfo, firmwareInfo_);
+    EXPECT_TRUE(r->ReplacedSections.empty());
+    EXPECT_EQ(r->SdImageName, "card.img");
+    EXPECT_EQ(r->SdImageSize, int64_t(image_.size()));
+    EXPECT_EQ(r->SdImageSha256, Sha256Hex(image_));
+    EXPECT_TRUE(r->WriteVerify);
+    EXPECT_FALSE(r->SaveSdFile);
+    EXPECT_FALSE(r->DuplicateSerial);
+    // F's flash write failed: its image counts as neither written nor verified.
+    const int64_t flash = failed ? 0 : int64_t(package_.size());
+    EXPECT_EQ(r->BytesWritten, int64_t(image_.size()) + flash);
+    EXPECT_EQ(r->BytesVerified, int64_t(image_.size()) + flash);
+    EXPECT_DOUBLE_EQ(r->SdWriteSeconds, double(report.stageMs.at("sd-write")) / 1000);
+    EXPECT_DOUBLE_EQ(r->FlashEraseSeconds, double(report.stageMs.at("flash-erase")) / 1000);
+    // Times measured on the station's clock, placed in UTC.
+    EXPECT_EQ(r->StartedUtc, UtcText(kRunStartUtcMs + report.startedMs));
+    EXPECT_EQ(r->EndedUtc, UtcText(kRunStartUtcMs + report.endedMs));
+    EXPECT_LT(r->StartedUtc, r->EndedUtc);
+  }
+  std::set<std::string> ids, locations;
+  for (const auto& r : records) ids.insert(r.Id), locations.insert(r.Location);
+  EXPECT_EQ(ids.size(), 3u);
+  EXPECT_EQ(locations.size(), 3u);
+  EXPECT_TRUE(messages_.shown.empty());
+}
+
+TEST_F(RecordsBurnTest, AFailedWriteIsShownAndWrittenAtTheNextRunsEnd) {
+  Start("1");
+  ChooseFiles();
+  Burn();  // creates the file with one record
+  ASSERT_EQ(Stored().size(), 1u);
+  ASSERT_EQ(testing::RefuseWrites(file_), "");
+  Burn();
+  EXPECT_FALSE(engine_->Running()) << "the run still ends";
+  ASSERT_EQ(messages_.shown.size(), 1u);
+  EXPECT_NE(messages_.shown[0].find("1 device(s) could not be written"), std::string::npos) << messages_.shown[0];
+  EXPECT_NE(messages_.shown[0].find("disk full"), std::string::npos) << messages_.shown[0];
+  EXPECT_EQ(Stored().size(), 1u);
+  EXPECT_EQ(recorder_->writer().Waiting(), 1u);
+
+  ASSERT_EQ(testing::AllowWrites(file_), "");
+  Burn();
+  EXPECT_EQ(Stored().size(), 3u) << "the kept record and the new one";
+  EXPECT_EQ(messages_.shown.size(), 1u);
+  EXPECT_EQ(station_->PassCount, 3);
+}
+
+TEST_F(RecordsBurnTest, ADuplicateSerialIsShownOnTheRowAndTheBurnStillPasses) {
+  Start("1");
+  ChooseFiles();
+  // E's serial, passed before on another device.
+  const std::string serial = SerialDigits(station_->FlashSerialCache('E'));
+  {
+    std::string error;
+    auto store = RecordStore::Open(file_, error);
+    ASSERT_TRUE(store) << error;
+    std::vector<UnitRecord> earlier{testing::SampleRecord(1, serial, "passed")};
+    earlier[0].Location = "USB#elsewhere&0";
+    ASSERT_TRUE(store->Add(earlier, error)) << error;
+  }
+  Burn();
+  ASSERT_EQ(engine_->Reports().at(0).serial, serial);
+  EXPECT_EQ(RowTexts()[0], "1|E(0) :|Download OK|Success! - duplicate serial");
+  EXPECT_EQ(station_->slots().GetDeviceOutcome('E'), BurnOutcome::Passed);
+  EXPECT_EQ(station_->PassCount, 1);
+  EXPECT_EQ(station_->FailCount, 0);
+  const auto records = Stored();
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_TRUE((records[0].Id == "id-1" ? records[1] : records[0]).DuplicateSerial);
+  EXPECT_EQ(recorder_->tally().Duplicates, 1);
+
+  // The same device burned again where it is: no longer a new duplicate
+  // of its own, but still one of the earlier device.
+  Burn();
+  EXPECT_EQ(RowTexts()[0], "1|E(0) :|Download OK|Success! - duplicate serial");
+}
+
+TEST_F(RecordsBurnTest, AFileThatCannotBeOpenedIsSaidAndRecordsWait) {
+  // A folder where the file should be.
+  std::filesystem::create_directories(dir_ / kRecordFileName);
+  Start("1");
+  ASSERT_EQ(messages_.shown.size(), 1u);
+  EXPECT_NE(messages_.shown[0].find("cannot be written"), std::string::npos) << messages_.shown[0];
+  ChooseFiles();
+  Burn();
+  EXPECT_EQ(recorder_->writer().Waiting(), 1u);
+  EXPECT_EQ(messages_.shown.size(), 2u);
+  // Once the file can be made, the next run's end writes the waiting record.
+  std::filesystem::remove(file_);
+  Burn();
+  EXPECT_EQ(Stored().size(), 2u);
+}
+
+TEST(RecordsSettings, StationNameAndUrlComeFromTheirOwnFile) {
+  test::TempDir dir;
+  SimulatedHost host;
+  struct Case {
+    std::string file;  // "" for no records.ini
+    std::string station, url;
+  };
+  const Case cases[] = {
+      {"", "simulated-station", ""},
+      {"[RECORDS]\r\nStation=LINE2-ST04\r\nUrl=postgresql://line/db\r\n", "LINE2-ST04", "postgresql://line/db"},
+      {"[records]\nurl = postgresql://x\n", "simulated-station", "postgresql://x"},
+      {"[OTHER]\nStation=no\n", "simulated-station", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    std::filesystem::remove(dir.path() / kRecordsSettingsFileName);
+    if (!c.file.empty()) ardentix::testing::WriteText(dir.path() / kRecordsSettingsFileName, c.file);
+    std::string error;
+    const RecordsSettings s = LoadRecordsSettings(dir.path(), &error);
+    EXPECT_EQ(error, "");
+    EXPECT_EQ(RecordStationName(s.Station, host), c.station);
+    EXPECT_EQ(s.Url, c.url);
+  }
+}
+
+}  // namespace
+}  // namespace ardentix::records
