@@ -175,6 +175,19 @@ bool ParseUrl(const std::string& url, ConnInfo& info, std::string& error) {
     error = "The line database address is not valid: \"" + url + "\" is not postgresql://...";
     return false;
   }
+  // libpq would only find this out when connecting.
+  const std::string ports = info.Get("port");
+  size_t from = 0;
+  while (!ports.empty() && from <= ports.size()) {
+    const size_t comma = std::min(ports.find(',', from), ports.size());
+    const std::string port = ports.substr(from, comma - from);
+    int value = 0;
+    if (!port.empty() && (!ParseNumber(port.c_str(), value) || value < 1 || value > 65535)) {
+      error = "The line database address is not valid: \"" + port + "\" is not a port number.";
+      return false;
+    }
+    from = comma + 1;
+  }
   return true;
 }
 
@@ -200,8 +213,7 @@ WaitResult WaitSocket(int fd, short events, SteadyClock::time_point deadline, co
   }
 }
 
-std::string ConnectFailure(const std::string& where, const std::string& user, const std::string& message,
-                           bool hadPassword) {
+std::string ConnectFailure(const std::string& where, const std::string& user, const std::string& message) {
   if (Contains(message, "password authentication failed") || Contains(message, "authentication failed") ||
       Contains(message, "SCRAM")) {
     return "The line database " + where + " refused the password of user \"" + user + "\".";
@@ -214,7 +226,8 @@ std::string ConnectFailure(const std::string& where, const std::string& user, co
       Contains(message, "no pg_hba.conf entry")) {
     return "The line database " + where + " refused the connection: " + message + ".";
   }
-  (void)hadPassword;
+  if (Contains(message, "connection option") || (message.rfind("invalid ", 0) == 0 && Contains(message, " value")))
+    return "The line database address is not valid: " + message + ".";
   return "The line database " + where + " cannot be reached: " + message + ".";
 }
 
@@ -350,7 +363,7 @@ std::unique_ptr<LineDb> LineDb::Connect(const std::string& url, std::string& err
     state = PQconnectPoll(conn);
   }
   if (PQstatus(conn) != CONNECTION_OK) {
-    error = ConnectFailure(where, user, FirstLine(PQerrorMessage(conn)), !info.Get("password").empty());
+    error = ConnectFailure(where, user, FirstLine(PQerrorMessage(conn)));
     PQfinish(conn);
     return nullptr;
   }

@@ -87,6 +87,22 @@ void LineSender::Run() {
 
 bool LineSender::SendOnce() {
   std::string error;
+  {
+    std::lock_guard lock(mutex_);
+    woken_ = false;  // what Wake() announced so far is in the batch below
+  }
+  // The outbox first: while the line is down the status still tells how
+  // many records wait.
+  std::vector<UnitRecord> batch;
+  if (!outbox_.Unsent(options_.BatchSize, batch, error)) {
+    Fail("The station's record file cannot be read for the line: " + error);
+    return false;
+  }
+  {
+    std::lock_guard lock(mutex_);
+    status_.unsent = batch.size();
+    status_.unsentAtLeast = batch.size() >= options_.BatchSize;
+  }
   if (!db_) {
     db_ = LineDb::Connect(url_, error, options_.Db);
     if (!db_) {
@@ -94,33 +110,21 @@ bool LineSender::SendOnce() {
       return false;
     }
   }
-  {
-    std::lock_guard lock(mutex_);
-    status_.connected = true;
-    woken_ = false;  // what Wake() announced so far is in the batch below
-  }
-  std::vector<UnitRecord> batch;
-  if (!outbox_.Unsent(options_.BatchSize, batch, error)) {
-    Fail("The station's record file cannot be read for the line: " + error);
-    return false;
-  }
   if (batch.empty()) {
     {
       std::lock_guard lock(mutex_);
       status_.state = LineSenderStatus::State::AllSent;
-      status_.unsent = 0;
-      status_.unsentAtLeast = false;
+      status_.connected = true;
       status_.lastError.clear();
     }
-    toldError_.clear();
+    told_ = false;
     WaitForWake();
     return true;
   }
   {
     std::lock_guard lock(mutex_);
+    status_.connected = true;
     if (status_.state != LineSenderStatus::State::Waiting) status_.state = LineSenderStatus::State::Sending;
-    status_.unsent = batch.size();
-    status_.unsentAtLeast = batch.size() >= options_.BatchSize;
   }
   if (!db_->Insert(batch, error)) {
     if (db_->Broken()) db_.reset();
@@ -142,7 +146,7 @@ bool LineSender::SendOnce() {
     status_.unsent = status_.unsentAtLeast ? status_.unsent : 0;
     status_.lastError.clear();
   }
-  toldError_.clear();
+  told_ = false;
   return true;
 }
 
@@ -154,8 +158,9 @@ void LineSender::Fail(const std::string& error) {
     status_.lastError = error;
     ++status_.failures;
   }
-  if (stop_ || error == toldError_) return;
-  toldError_ = error;
+  // Once per outage: the status line keeps the latest reason.
+  if (stop_ || told_) return;
+  told_ = true;
   if (sink_) sink_->ShowMessage(error, text::kProgramCaption);
 }
 

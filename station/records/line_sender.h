@@ -49,9 +49,9 @@ struct LineSenderStatus {
 
 class LineSender {
  public:
-  // The sink (optional) is told each distinct failure once, from the sender's
-  // thread, and again only after the line has worked in between; it must be
-  // safe to call from there.
+  // The sink (optional) is told the first failure of each outage, from the
+  // sender's thread (it must be safe to call from there); Status() has the
+  // latest reason.
   LineSender(RecordOutbox& outbox, std::string url, Clock& clock, MessageSink* sink = nullptr,
              LineSenderOptions options = {});
   ~LineSender();
@@ -81,7 +81,7 @@ class LineSender {
   LineSenderOptions options_;
 
   std::unique_ptr<LineDb> db_;  // the sender thread's only
-  std::string toldError_;       // the sender thread's only
+  bool told_ = false;           // the sender thread's only
 
   mutable std::mutex mutex_;
   std::condition_variable wake_;
