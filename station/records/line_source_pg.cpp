@@ -11,7 +11,10 @@ class LineSource final : public RecordSource {
   explicit LineSource(std::string url) : url_(std::move(url)) {}
 
   bool Find(const RecordFilter& filter, std::vector<UnitRecord>& out, std::string& error) override {
-    auto db = LineDb::Connect(url_, error);
+    // A whole line's history may take a while to select.
+    LineDbOptions options;
+    options.StatementTimeoutMs = 60000;
+    auto db = LineDb::Connect(url_, error, options);
     return db && db->Find(filter, out, error);
   }
 

@@ -8,6 +8,7 @@
 #include <grp.h>
 #include <libpq-fe.h>
 #include <pwd.h>
+#include <sys/prctl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -208,6 +209,7 @@ class PgServer {
     const bool drop = drop_;
     const uid_t uid = uid_;
     const gid_t gid = gid_;
+    const pid_t parent = ::getpid();
     const pid_t pid = ::fork();
     if (pid == 0) {
       ::setpgid(0, 0);
@@ -220,6 +222,10 @@ class PgServer {
       const int devnull = ::open("/dev/null", O_RDONLY);
       if (devnull >= 0) ::dup2(devnull, 0);
       if (drop && (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)) ::_exit(126);
+      // A test program that crashes takes its server with it (immediate
+      // shutdown); set after the change of user, which clears it.
+      ::prctl(PR_SET_PDEATHSIG, SIGQUIT);
+      if (::getppid() != parent) ::_exit(125);
       ::execv(argv[0], argv.data());
       ::_exit(127);
     }
