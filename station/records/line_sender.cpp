@@ -6,23 +6,6 @@
 
 namespace ardentix::records {
 
-std::string LineSenderStatus::Describe() const {
-  std::string text = "Line database: ";
-  const std::string count = std::to_string(unsent) + (unsentAtLeast ? " or more" : "");
-  switch (state) {
-    case State::Starting: return text + "connecting.";
-    case State::Sending: return text + "connected, sending " + count + " records.";
-    case State::AllSent: return text + "connected, all records sent.";
-    case State::Stopped: return text + "stopped.";
-    case State::Waiting: break;
-  }
-  text += "waiting";
-  if (unsent > 0) text += ", " + count + " records unsent";
-  if (!lastError.empty()) text += ": " + lastError;
-  else text += ".";
-  return text;
-}
-
 LineSender::LineSender(RecordOutbox& outbox, std::string url, Clock& clock, MessageSink* sink,
                        LineSenderOptions options)
     : outbox_(outbox), url_(std::move(url)), clock_(clock), sink_(sink), options_(options) {
@@ -178,6 +161,14 @@ void LineSender::WaitForWake() {
   std::unique_lock lock(mutex_);
   wake_.wait(lock, [this] { return woken_ || stop_.load(); });
   woken_ = false;
+}
+
+std::unique_ptr<LineLink> StartLineLink(RecordOutbox& outbox, const std::string& url, Clock& clock,
+                                        MessageSink* sink, std::string& error) {
+  if (!CheckLineUrl(url, error)) return nullptr;
+  auto sender = std::make_unique<LineSender>(outbox, url, clock, sink);
+  sender->Start();
+  return sender;
 }
 
 }  // namespace ardentix::records

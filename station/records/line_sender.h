@@ -19,6 +19,7 @@
 #include "core/clock.h"
 #include "core/message_sink.h"
 #include "records/line_db.h"
+#include "records/line_link.h"
 #include "records/record.h"
 
 namespace ardentix::records {
@@ -30,42 +31,25 @@ struct LineSenderOptions {
   LineDbOptions Db;  // its Abort is the sender's own
 };
 
-// What the window and the command line show about the line.
-struct LineSenderStatus {
-  enum class State { Starting, Sending, AllSent, Waiting, Stopped };
-  State state = State::Starting;
-  bool connected = false;
-  // Records known to wait in the outbox: the last batch taken, so at least
-  // this many when unsentAtLeast (the batch was full).
-  size_t unsent = 0;
-  bool unsentAtLeast = false;
-  uint64_t sent = 0;       // records this sender has had committed
-  uint64_t failures = 0;   // failed attempts since the start
-  std::string lastError;   // empty after a success
-
-  // One line: "Line database: connected, all records sent." and so on.
-  std::string Describe() const;
-};
-
-class LineSender {
+class LineSender final : public LineLink {
  public:
   // The sink (optional) is told the first failure of each outage, from the
   // sender's thread (it must be safe to call from there); Status() has the
   // latest reason.
   LineSender(RecordOutbox& outbox, std::string url, Clock& clock, MessageSink* sink = nullptr,
              LineSenderOptions options = {});
-  ~LineSender();
+  ~LineSender() override;
   LineSender(const LineSender&) = delete;
   LineSender& operator=(const LineSender&) = delete;
 
   void Start();
   // A record was written: send it now (a pause after a failure runs out first).
-  void Wake();
+  void Wake() override;
   // Ends the thread: an attempt under way is given up within a fraction of
   // a second; what is not sent stays in the outbox for next time.
-  void Stop();
+  void Stop() override;
 
-  LineSenderStatus Status() const;
+  LineSenderStatus Status() const override;
 
  private:
   void Run();

@@ -383,9 +383,12 @@ TEST_F(LineDbTest, RecordsOfTwoStationsArriveOnceEach) {
   MemoryOutbox a, b;
   YieldingClock clock;
   LineSender senderA(a, url_, clock, nullptr, FastRetries());
-  LineSender senderB(b, url_, clock, nullptr, FastRetries());
+  // The second as the station starts it.
+  std::string error;
+  auto linkB = StartLineLink(b, url_, clock, nullptr, error);
+  ASSERT_TRUE(linkB) << error;
+  LineLink& senderB = *linkB;
   senderA.Start();
-  senderB.Start();
   for (int n = 0; n < 40; ++n) {
     a.Add(MakeRecord("A", n));
     senderA.Wake();
@@ -401,7 +404,6 @@ TEST_F(LineDbTest, RecordsOfTwoStationsArriveOnceEach) {
   const auto ids = IdsInArrivalOrder();
   EXPECT_EQ(ids.size(), 80u);
   EXPECT_EQ(std::set<std::string>(ids.begin(), ids.end()).size(), 80u);
-  std::string error;
   auto source = MakeLineSource(url_, error);
   ASSERT_TRUE(source) << error;
   for (const char* station : {"A", "B"}) {
@@ -615,9 +617,16 @@ TEST(LineText, OnlyValidUtf8WithoutNulPassesUnchanged) {
 }
 
 TEST(LineSource, ABadAddressIsRefusedBeforeAnyConnection) {
-  std::string error;
-  EXPECT_FALSE(MakeLineSource("postgresql://h:port/db", error));
-  EXPECT_NE(error.find("is not valid"), std::string::npos) << error;
+  MemoryOutbox outbox;
+  FakeClock clock;
+  for (const char* url : {"postgresql://h:port/db", "postgresql://h/db?colour=red", ""}) {
+    std::string error;
+    EXPECT_FALSE(MakeLineSource(url, error)) << url;
+    EXPECT_NE(error.find("line database address"), std::string::npos) << url << ": " << error;
+    error.clear();
+    EXPECT_FALSE(StartLineLink(outbox, url, clock, nullptr, error)) << url;
+    EXPECT_NE(error.find("line database address"), std::string::npos) << url << ": " << error;
+  }
 }
 
 }  // namespace
