@@ -36,7 +36,8 @@ void LineSender::Stop() {
     stop_ = true;
   }
   wake_.notify_all();
-  if (thread_.joinable()) thread_.join();
+  // From the sender's own thread (a sink that stops it): it ends by itself.
+  if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
 }
 
 LineSenderStatus LineSender::Status() const {
