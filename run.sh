@@ -52,11 +52,11 @@ cmd_test() {
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     run_ctest "$ROOT/build-asan"
 
-  echo "== ThreadSanitizer build: the burn and the station's threads =="
+  echo "== ThreadSanitizer build: the burn's, the station's and the line sender's threads =="
   configure "$ROOT/build-tsan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DARDENTIX_SANITIZE=thread \
     -DARDENTIX_GUI=OFF -DARDENTIX_BENCH=OFF
-  cmake --build "$ROOT/build-tsan" -j "$JOBS" --target burn_tests station_tests core_tests ardentix_soak
-  for t in burn_tests station_tests "core_tests --gtest_filter=DeviceSlotTable*:SettingsFile*"; do
+  cmake --build "$ROOT/build-tsan" -j "$JOBS" --target burn_tests station_tests core_tests ardentix_soak pg_line_tests
+  for t in burn_tests station_tests pg_line_tests "core_tests --gtest_filter=DeviceSlotTable*:SettingsFile*"; do
     TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 "$ROOT/build-tsan/bin/"$t --gtest_brief=1
   done
   QMR52916_SIMULATE= TSAN_OPTIONS=halt_on_error=1 "$ROOT/build-tsan/bin/ardentix_soak" 500

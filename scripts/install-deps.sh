@@ -15,6 +15,7 @@ PACKAGES=(
   fonts-dejavu-core fonts-dejavu-extra
   lintian bash-completion desktop-file-utils fonts-wqy-microhei
   qemu-system-x86 busybox-static kmod libusbredirparser-dev
+  postgresql libpq-dev
   g++-mingw-w64-i686-posix wine wine64
 )
 

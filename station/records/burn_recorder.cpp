@@ -152,12 +152,23 @@ bool BurnRecorder::EnsureStore(std::string& error) {
   return true;
 }
 
+void BurnRecorder::PostedMessages::ShowMessage(const std::string& text, const std::string& caption) {
+  Station* station = &station_;
+  station->dispatcher().Post([station, text, caption] { station->messages().ShowMessage(text, caption); });
+}
+
 void BurnRecorder::SendToLine(const std::string& url) {
   if (url.empty()) return;
   std::string error;
   RecordStore* outbox = store();
-  if (outbox) sender_ = StartLineSender(url, *outbox, error);
-  if (!sender_)
+  std::unique_ptr<LineLink> link;
+  if (outbox) link = StartLineLink(*outbox, url, station_.clock(), &lineMessages_, error);
+  const bool started = link != nullptr;
+  {
+    std::lock_guard lock(mutex_);  // the writer's thread wakes it
+    sender_ = std::move(link);
+  }
+  if (!started)
     station_.messages().ShowMessage(FormatText(StringText(3100), {url, outbox ? error : PathText(file_)}),
                                     text::kProgramCaption);
 }
@@ -242,6 +253,7 @@ void BurnRecorder::Committed(const std::vector<UnitRecord>& records) {
       if (!u.DriveLetter.empty()) station_.slots().SetDeviceDuplicateSerial(u.DriveLetter[0], true);
     }
   }
+  if (sender_ && !records.empty()) sender_->Wake();
 }
 
 void BurnRecorder::RunFinishing(std::function<void()> done) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "burn/burn_engine.h"
+#include "records/line_link.h"
 #include "records/line_source.h"
 #include "records/record.h"
 #include "records/record_store.h"
@@ -103,7 +104,19 @@ class BurnRecorder final : public RunObserver {
   std::thread identify_;
   std::thread finishing_;
   RecordWriter writer_;
-  std::unique_ptr<LineSender> sender_;  // last: stops first, before the store it reads
+  // The line sender speaks from its own thread; the station's messages are
+  // shown on the station's thread.
+  class PostedMessages final : public MessageSink {
+   public:
+    explicit PostedMessages(Station& station) : station_(station) {}
+    void ShowMessage(const std::string& text, const std::string& caption) override;
+    bool AskOkCancel(const std::string&, const std::string&) override { return false; }
+
+   private:
+    Station& station_;
+  };
+  PostedMessages lineMessages_{station_};
+  std::unique_ptr<LineLink> sender_;  // last: stops first, before the store it reads
 };
 
 }  // namespace ardentix::records

@@ -7,9 +7,4 @@ std::unique_ptr<RecordSource> MakeLineSource(const std::string& url, std::string
   return nullptr;
 }
 
-std::unique_ptr<LineSender> StartLineSender(const std::string& url, RecordOutbox& outbox, std::string& error) {
-  error = "this build has no line database support";
-  return nullptr;
-}
-
 }  // namespace ardentix::records
