@@ -6,42 +6,15 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "../station/station_fixture.h"
-#include "cli/cli.h"
-#include "core/clock.h"
+#include "cli_fixture.h"
 
 namespace ardentix::testing {
 namespace {
 
-class CliTest : public ::testing::Test {
+class CliTest : public CliFixture {
  protected:
-  void SetUp() override {
-    dir_ = MakeTempDir("cli");
-    WriteText(dir_ / "SpiList.ini", kCatalogue);
-  }
-  void TearDown() override {
-    QMR_SimConfigure(nullptr, nullptr, 0);
-    std::filesystem::remove_all(dir_);
-  }
-  // Runs a command on the given simulated devices; returns its exit status.
-  int Run(int (*command)(const cli::Args&, cli::Context&), const std::string& sim, const cli::Args& args) {
-    char error[256] = {};
-    EXPECT_EQ(QMR_SimConfigure(sim.c_str(), error, sizeof error), 1) << error;
-    out_.str("");
-    err_.str("");
-    cli::Context ctx{dir_, out_, err_, &clock_};
-    return command(args, ctx);
-  }
-  std::string Samples() {
-    std::ostringstream out, err;
-    cli::Context ctx{dir_, out, err, &clock_};
-    EXPECT_EQ(cli::SamplesCommand({(dir_ / "s").string(), "--sd-kb", "256", "--voice-kb", "64"}, ctx), 0);
-    return (dir_ / "s").string();
-  }
-
-  std::filesystem::path dir_;
-  FakeClock clock_;
-  std::ostringstream out_, err_;
+  CliTest() : CliFixture("cli") {}
+  std::string Samples() { return CliFixture::Samples({"--sd-kb", "256", "--voice-kb", "64"}); }
 };
 
 TEST_F(CliTest, DevicesListsTheRowsWithFlashIdClockAndNode) {

@@ -53,15 +53,7 @@ class RecordsBurnTest : public ardentix::testing::StationTest {
     engine_->checkBoxes = RunSettings{1, 0, 1};
     engine_->OnCheckBoxesChanged();
   }
-  void Burn() {
-    engine_->OnStartButton();
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    loop_.Run([&] { return !engine_->Running() || std::chrono::steady_clock::now() > deadline; });
-    ASSERT_FALSE(engine_->Running()) << "the run did not end";
-    engine_->WaitForWorkers();
-    loop_.RunPending();
-    station_->RefreshDeviceRows();
-  }
+  void Burn() { BurnToEnd(*engine_); }
   // What a second process finds in the file now.
   std::vector<UnitRecord> Stored() {
     std::string error;

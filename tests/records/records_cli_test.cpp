@@ -5,47 +5,30 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "cli/cli.h"
-#include "core/clock.h"
-#include "station/station_fixture.h"
+#include "cli/cli_fixture.h"
 
 namespace ardentix::testing {
 namespace {
 
-class RecordsCliTest : public ::testing::Test {
+class RecordsCliTest : public CliFixture {
  protected:
+  RecordsCliTest() : CliFixture("records-cli") {}
   void SetUp() override {
-    dir_ = MakeTempDir("records-cli");
-    WriteText(dir_ / "SpiList.ini", kCatalogue);
+    CliFixture::SetUp();
     WriteText(dir_ / "records.ini", "[RECORDS]\r\nStation=LINE1-ST4\r\n");
   }
-  void TearDown() override {
-    QMR_SimConfigure(nullptr, nullptr, 0);
-    std::filesystem::remove_all(dir_);
-  }
   int Run(int (*command)(const cli::Args&, cli::Context&), const cli::Args& args, const std::string& sim = "0") {
-    char error[256] = {};
-    EXPECT_EQ(QMR_SimConfigure(sim.c_str(), error, sizeof error), 1) << error;
-    out_.str("");
-    err_.str("");
-    cli::Context ctx{dir_, out_, err_, &clock_};
-    return command(args, ctx);
+    return CliFixture::Run(command, sim, args);
   }
   // E passes, F fails its SD write.
   void BurnTwo() {
-    std::ostringstream out, err;
-    cli::Context ctx{dir_, out, err, &clock_};
-    ASSERT_EQ(cli::SamplesCommand({(dir_ / "s").string(), "--sd-kb", "64"}, ctx), 0);
-    const std::string s = (dir_ / "s").string();
+    const std::string s = Samples({"--sd-kb", "64"});
+    ASSERT_FALSE(HasFailure());
     EXPECT_EQ(Run(cli::BurnCommand, {"--sd1", s + "/sample.img", "--flash", s + "/sample.vlr"},
                   R"({"devices":[{"letter":"E"},{"letter":"F","faults":[{"on":"sd-write"}]}]})"),
               1);
     EXPECT_NE(out_.str().find("records.sqlite (2 written, 0 waiting)"), std::string::npos) << out_.str();
   }
-
-  std::filesystem::path dir_;
-  FakeClock clock_;
-  std::ostringstream out_, err_;
 };
 
 TEST_F(RecordsCliTest, ListsTheRecordsInEachFormat) {

@@ -48,16 +48,7 @@ class BurnTest : public StationTest {
     engine_->checkBoxes = RunSettings{sd1, sd2, flash};
     engine_->OnCheckBoxesChanged();
   }
-  // START, then the station's loop until the run has ended.
-  void Burn() {
-    engine_->OnStartButton();
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    loop_.Run([&] { return !engine_->Running() || std::chrono::steady_clock::now() > deadline; });
-    ASSERT_FALSE(engine_->Running()) << "the run did not end";
-    engine_->WaitForWorkers();
-    loop_.RunPending();
-    station_->RefreshDeviceRows();
-  }
+  void Burn() { BurnToEnd(*engine_); }
   void AddFault(char letter, const std::string& json) {
     char error[256] = {};
     ASSERT_EQ(QMR_SimAddFault(letter, json.c_str(), error, sizeof error), 1) << error;

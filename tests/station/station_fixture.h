@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "QMR52916LIB_ext.h"
+#include "burn/burn_engine.h"
 #include "core/event_loop.h"
 #include "station/station.h"
 #include "host/host_sim.h"
@@ -76,6 +78,17 @@ class StationTest : public ::testing::Test {
     });
     host_.StartWatching();
     station_->Initialise();
+  }
+
+  // START, then the station's loop until the run has ended and its rows are shown.
+  void BurnToEnd(BurnEngine& engine) {
+    engine.OnStartButton();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    loop_.Run([&] { return !engine.Running() || std::chrono::steady_clock::now() > deadline; });
+    ASSERT_FALSE(engine.Running()) << "the run did not end";
+    engine.WaitForWorkers();
+    loop_.RunPending();
+    station_->RefreshDeviceRows();
   }
 
   std::vector<std::string> RowTexts() const {
