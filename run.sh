@@ -17,7 +17,15 @@ cd "$(dirname "$0")"
 ROOT=$(pwd)
 JOBS=$(nproc 2>/dev/null || echo 2)
 
-deps() { "$ROOT/scripts/install-deps.sh"; }
+# A compiler cache shared by every build tree and clone: paths below the
+# checkout are made relative, so a fresh clone elsewhere still hits.
+use_ccache() {
+  if command -v ccache >/dev/null 2>&1; then
+    export CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache
+    export CCACHE_BASEDIR="$ROOT" CCACHE_NOHASHDIR=1
+  fi
+}
+deps() { "$ROOT/scripts/install-deps.sh"; use_ccache; }
 
 # configure DIR [cmake args...]: configure once, then let ninja reconfigure as needed.
 configure() {
