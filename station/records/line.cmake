@@ -12,6 +12,9 @@ if(NOT WIN32)
 endif()
 
 set(_line ${CMAKE_CURRENT_LIST_DIR})
+# The record's fields, shared by the local file and the line's database.
+add_library(ardentix_record_fields STATIC ${_line}/record_fields.cpp)
+target_include_directories(ardentix_record_fields PUBLIC ${CMAKE_SOURCE_DIR}/station)
 if(LIBPQ_FOUND OR PostgreSQL_FOUND)
   set(ARDENTIX_HAVE_LINE ON CACHE INTERNAL "The line database part is built")
   add_library(ardentix_records_line STATIC
@@ -29,4 +32,4 @@ else()
   endif()
 endif()
 target_include_directories(ardentix_records_line PUBLIC ${CMAKE_SOURCE_DIR}/station)
-target_link_libraries(ardentix_records_line PUBLIC ardentix_core nlohmann_json::nlohmann_json)
+target_link_libraries(ardentix_records_line PUBLIC ardentix_core ardentix_record_fields nlohmann_json::nlohmann_json)

@@ -61,6 +61,7 @@ class LineDb {
  private:
   LineDb(pg_conn* conn, std::string where, const LineDbOptions& options);
   bool EnsureTable(std::string& error);
+  bool AddMissingColumns(std::string& error);
   bool Exec(const std::string& sql, const std::vector<std::string>* params, void** result, std::string& error);
 
   pg_conn* conn_;

@@ -1,27 +1,20 @@
 #include "records/line_db.h"
 
+#include "records/record_fields.h"
+
 #include <libpq-fe.h>
 #include <poll.h>
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cstring>
-#include <functional>
 #include <nlohmann/json.hpp>
 
 namespace ardentix::records {
 namespace {
 
 using SteadyClock = std::chrono::steady_clock;
-
-// One column of the records table and how a record's field travels in it
-// (text format both ways).
-struct Column {
-  const char* name;
-  const char* type;
-  std::function<std::string(const UnitRecord&)> get;
-  std::function<bool(UnitRecord&, const char*)> set;
-};
 
 template <typename T>
 bool ParseNumber(const char* text, T& value) {
@@ -36,99 +29,50 @@ std::string DoubleText(double v) {
   return ec == std::errc() ? std::string(buffer, p) : std::string("0");
 }
 
-Column Text(const char* name, std::string UnitRecord::*field, const char* type = "TEXT NOT NULL") {
-  return {name, type, [field](const UnitRecord& r) { return ToDatabaseText(r.*field); },
-          [field](UnitRecord& r, const char* v) {
-            r.*field = v;
-            return true;
-          }};
+using R = UnitRecord;
+
+// A field as the database's text format has it.
+std::string FieldText(const RecordField& f, const UnitRecord& r) {
+  return std::visit(Overloaded{[&](std::string R::*m) { return ToDatabaseText(r.*m); },
+                               [&](double R::*m) { return DoubleText(r.*m); },
+                               [&](bool R::*m) { return std::string(r.*m ? "t" : "f"); },
+                               [&](std::vector<std::string> R::*m) {
+                                 nlohmann::json list = nlohmann::json::array();
+                                 for (const auto& s : r.*m) list.push_back(ToDatabaseText(s));
+                                 return list.dump();
+                               },
+                               [&](auto m) { return std::to_string(r.*m); }},
+                    f.member);
 }
 
-template <typename T>
-Column Integer(const char* name, T UnitRecord::*field, const char* type) {
-  return {name, type, [field](const UnitRecord& r) { return std::to_string(r.*field); },
-          [field](UnitRecord& r, const char* v) { return ParseNumber(v, r.*field); }};
-}
-
-Column Real(const char* name, double UnitRecord::*field) {
-  return {name, "DOUBLE PRECISION NOT NULL", [field](const UnitRecord& r) { return DoubleText(r.*field); },
-          [field](UnitRecord& r, const char* v) {
-            // The server writes "Infinity"/"NaN" for values no burn produces.
-            if (ParseNumber(v, r.*field)) return true;
-            r.*field = 0;
-            return std::strcmp(v, "NaN") == 0 || std::strstr(v, "Infinity") != nullptr;
-          }};
-}
-
-Column Flag(const char* name, bool UnitRecord::*field) {
-  return {name, "BOOLEAN NOT NULL", [field](const UnitRecord& r) { return std::string(r.*field ? "t" : "f"); },
-          [field](UnitRecord& r, const char* v) {
-            r.*field = v[0] == 't';
-            return v[0] == 't' || v[0] == 'f';
-          }};
-}
-
-const std::vector<Column>& Columns() {
-  // C collation on the compared text columns: filters compare bytes, as the
-  // local file does.
-  static const std::vector<Column> columns = {
-      Text("id", &UnitRecord::Id, "TEXT COLLATE \"C\" PRIMARY KEY"),
-      Text("started_utc", &UnitRecord::StartedUtc, "TEXT COLLATE \"C\" NOT NULL"),
-      Text("ended_utc", &UnitRecord::EndedUtc),
-      Text("station", &UnitRecord::Station, "TEXT COLLATE \"C\" NOT NULL"),
-      Text("drive_letter", &UnitRecord::DriveLetter),
-      Integer("lun", &UnitRecord::Lun, "INTEGER NOT NULL"),
-      Text("location", &UnitRecord::Location),
-      Text("outcome", &UnitRecord::Outcome, "TEXT COLLATE \"C\" NOT NULL"),
-      Integer("stage_code", &UnitRecord::StageCode, "INTEGER NOT NULL"),
-      Text("stage_text", &UnitRecord::StageText),
-      Integer("result_code", &UnitRecord::ResultCode, "INTEGER NOT NULL"),
-      Text("result_text", &UnitRecord::ResultText),
-      Text("serial", &UnitRecord::Serial, "TEXT COLLATE \"C\" NOT NULL"),
-      Text("flash_id", &UnitRecord::FlashIdText),
-      Text("chip_type", &UnitRecord::ChipType),
-      Integer("clock_mhz", &UnitRecord::ClockMHz, "INTEGER NOT NULL"),
-      Text("package_name", &UnitRecord::PackageName),
-      Integer("package_size", &UnitRecord::PackageSize, "BIGINT NOT NULL"),
-      Integer("package_checksum", &UnitRecord::PackageChecksum, "BIGINT NOT NULL"),
-      Text("firmware_info", &UnitRecord::FirmwareInfo),
-      {"replaced_sections", "TEXT NOT NULL",
-       [](const UnitRecord& r) {
-         nlohmann::json list = nlohmann::json::array();
-         for (const auto& s : r.ReplacedSections) list.push_back(ToDatabaseText(s));
-         return list.dump();
-       },
-       [](UnitRecord& r, const char* v) {
-         const auto list = nlohmann::json::parse(v, nullptr, false);
-         if (!list.is_array()) return false;
-         r.ReplacedSections.clear();
-         for (const auto& s : list) {
-           if (!s.is_string()) return false;
-           r.ReplacedSections.push_back(s.get<std::string>());
-         }
-         return true;
-       }},
-      Text("sd_image_name", &UnitRecord::SdImageName),
-      Integer("sd_image_size", &UnitRecord::SdImageSize, "BIGINT NOT NULL"),
-      Text("sd_image_sha256", &UnitRecord::SdImageSha256),
-      Real("sd_write_seconds", &UnitRecord::SdWriteSeconds),
-      Real("sd_verify_seconds", &UnitRecord::SdVerifySeconds),
-      Real("flash_erase_seconds", &UnitRecord::FlashEraseSeconds),
-      Real("flash_write_seconds", &UnitRecord::FlashWriteSeconds),
-      Real("flash_verify_seconds", &UnitRecord::FlashVerifySeconds),
-      Integer("bytes_written", &UnitRecord::BytesWritten, "BIGINT NOT NULL"),
-      Integer("bytes_verified", &UnitRecord::BytesVerified, "BIGINT NOT NULL"),
-      Flag("write_verify", &UnitRecord::WriteVerify),
-      Flag("save_sd_file", &UnitRecord::SaveSdFile),
-      Flag("duplicate_serial", &UnitRecord::DuplicateSerial),
-  };
-  return columns;
-}
-
-std::string ColumnList() {
-  std::string list;
-  for (const auto& c : Columns()) list += (list.empty() ? "" : ", ") + std::string(c.name);
-  return list;
+// False when the text is not a value of the field's type.
+bool SetField(const RecordField& f, UnitRecord& r, const char* v) {
+  return std::visit(Overloaded{[&](std::string R::*m) {
+                                 r.*m = v;
+                                 return true;
+                               },
+                               [&](double R::*m) {
+                                 // The server writes "Infinity"/"NaN" for values no burn produces.
+                                 if (ParseNumber(v, r.*m)) return true;
+                                 r.*m = 0;
+                                 return std::strcmp(v, "NaN") == 0 || std::strstr(v, "Infinity") != nullptr;
+                               },
+                               [&](bool R::*m) {
+                                 r.*m = v[0] == 't';
+                                 return v[0] == 't' || v[0] == 'f';
+                               },
+                               [&](std::vector<std::string> R::*m) {
+                                 const auto list = nlohmann::json::parse(v, nullptr, false);
+                                 if (!list.is_array()) return false;
+                                 (r.*m).clear();
+                                 for (const auto& s : list) {
+                                   if (!s.is_string()) return false;
+                                   (r.*m).push_back(s.get<std::string>());
+                                 }
+                                 return true;
+                               },
+                               [&](auto m) { return ParseNumber(v, r.*m); }},
+                    f.member);
 }
 
 // Rows per INSERT statement: well below the protocol's 65535 parameters.
@@ -467,13 +411,34 @@ bool LineDb::Exec(const std::string& sql, const std::vector<std::string>* params
   return true;
 }
 
+// A table made by an older program lacks the newer fields: they are added
+// with the default an older station leaves when it sends, so stations of
+// both programs keep sending to the same table.
+bool LineDb::AddMissingColumns(std::string& error) {
+  const std::vector<std::string> params{kTable};
+  void* raw = nullptr;
+  if (!Exec("SELECT column_name FROM information_schema.columns WHERE table_schema = current_schema() AND "
+            "table_name = $1",
+            &params, &raw, error))
+    return false;
+  PGresult* result = static_cast<PGresult*>(raw);
+  std::vector<std::string> have;
+  for (int row = 0; row < PQntuples(result); ++row) have.push_back(PQgetvalue(result, row, 0));
+  PQclear(result);
+  std::string sql;
+  for (const auto& f : RecordFields())
+    if (std::find(have.begin(), have.end(), f.name) == have.end())
+      sql += std::string(sql.empty() ? "" : ", ") + "ADD COLUMN IF NOT EXISTS " + f.name + " " + LineColumnType(f);
+  return sql.empty() || Exec("ALTER TABLE " + std::string(kTable) + " " + sql, nullptr, nullptr, error);
+}
+
 bool LineDb::EnsureTable(std::string& error) {
   std::string sql = "CREATE TABLE IF NOT EXISTS " + std::string(kTable) + " (";
-  for (const auto& c : Columns()) sql += std::string(c.name) + " " + c.type + ", ";
+  for (const auto& f : RecordFields()) sql += std::string(f.name) + " " + LineColumnType(f) + ", ";
   // The order records reached the line: ties of start time keep it.
   sql += "arrival BIGSERIAL NOT NULL, received_at TIMESTAMPTZ NOT NULL DEFAULT now())";
   std::string failure;
-  if (Exec(sql, nullptr, nullptr, failure) &&
+  if (Exec(sql, nullptr, nullptr, failure) && AddMissingColumns(failure) &&
       Exec("CREATE INDEX IF NOT EXISTS unit_records_started ON " + std::string(kTable) + " (started_utc, arrival)",
            nullptr, nullptr, failure) &&
       Exec("CREATE INDEX IF NOT EXISTS unit_records_serial ON " + std::string(kTable) + " (serial)", nullptr,
@@ -492,18 +457,18 @@ bool LineDb::EnsureTable(std::string& error) {
 
 bool LineDb::Insert(const std::vector<UnitRecord>& records, std::string& error) {
   if (records.empty()) return true;
-  const auto& columns = Columns();
+  const auto& columns = RecordFields();
   const bool several = records.size() > kRowsPerStatement;
   if (several && !Exec("BEGIN", nullptr, nullptr, error)) return false;
   for (size_t start = 0; start < records.size(); start += kRowsPerStatement) {
     const size_t end = std::min(records.size(), start + kRowsPerStatement);
-    std::string sql = "INSERT INTO " + std::string(kTable) + " (" + ColumnList() + ") VALUES ";
+    std::string sql = "INSERT INTO " + std::string(kTable) + " (" + FieldNameList() + ") VALUES ";
     std::vector<std::string> params;
     params.reserve((end - start) * columns.size());
     for (size_t i = start; i < end; ++i) {
       sql += i == start ? "(" : ", (";
       for (size_t c = 0; c < columns.size(); ++c) {
-        params.push_back(columns[c].get(records[i]));
+        params.push_back(FieldText(columns[c], records[i]));
         sql += (c ? ", $" : "$") + std::to_string(params.size());
       }
       sql += ")";
@@ -521,7 +486,7 @@ bool LineDb::Insert(const std::vector<UnitRecord>& records, std::string& error) 
 }
 
 bool LineDb::Find(const RecordFilter& filter, std::vector<UnitRecord>& out, std::string& error) {
-  std::string sql = "SELECT " + ColumnList() + " FROM " + std::string(kTable);
+  std::string sql = "SELECT " + FieldNameList() + " FROM " + std::string(kTable);
   std::vector<std::string> params;
   auto where = [&](const char* condition, const std::string& value) {
     if (value.empty()) return;
@@ -537,7 +502,7 @@ bool LineDb::Find(const RecordFilter& filter, std::vector<UnitRecord>& out, std:
   void* raw = nullptr;
   if (!Exec(sql, &params, &raw, error)) return false;
   PGresult* result = static_cast<PGresult*>(raw);
-  const auto& columns = Columns();
+  const auto& columns = RecordFields();
   const int rows = PQntuples(result);
   if (PQnfields(result) != static_cast<int>(columns.size())) {
     PQclear(result);
@@ -550,7 +515,7 @@ bool LineDb::Find(const RecordFilter& filter, std::vector<UnitRecord>& out, std:
     UnitRecord record;
     for (size_t c = 0; c < columns.size(); ++c) {
       const int col = static_cast<int>(c);
-      if (PQgetisnull(result, row, col) || !columns[c].set(record, PQgetvalue(result, row, col))) {
+      if (PQgetisnull(result, row, col) || !SetField(columns[c], record, PQgetvalue(result, row, col))) {
         error = "The line database " + where_ + ": unexpected value in column " + columns[c].name + " of record \"" +
                 PQgetvalue(result, row, 0) + "\".";
         PQclear(result);

@@ -1,5 +1,7 @@
 #include "records/record_format.h"
 
+#include "records/record_fields.h"
+
 #include <chrono>
 #include <cstdio>
 #include <iomanip>
@@ -85,33 +87,30 @@ std::string Table(const std::vector<std::string>& header, const std::vector<std:
 }
 
 nlohmann::json RecordJson(const UnitRecord& r) {
-  return {{"id", r.Id},
-          {"startedUtc", r.StartedUtc},
-          {"endedUtc", r.EndedUtc},
-          {"station", r.Station},
-          {"driveLetter", r.DriveLetter},
-          {"lun", r.Lun},
-          {"location", r.Location},
-          {"outcome", r.Outcome},
-          {"stageCode", r.StageCode},
-          {"stageText", r.StageText},
-          {"resultCode", r.ResultCode},
-          {"resultText", r.ResultText},
-          {"serial", r.Serial},
-          {"flashId", r.FlashIdText},
-          {"chipType", r.ChipType},
-          {"clockMHz", r.ClockMHz},
-          {"package", {{"name", r.PackageName}, {"size", r.PackageSize}, {"checksum", Hex8(r.PackageChecksum)},
-                       {"firmwareInfo", r.FirmwareInfo}, {"replacedSections", r.ReplacedSections}}},
-          {"sdImage", {{"name", r.SdImageName}, {"size", r.SdImageSize}, {"sha256", r.SdImageSha256}}},
-          {"seconds", {{"sdWrite", r.SdWriteSeconds}, {"sdVerify", r.SdVerifySeconds},
-                       {"flashErase", r.FlashEraseSeconds}, {"flashWrite", r.FlashWriteSeconds},
-                       {"flashVerify", r.FlashVerifySeconds}}},
-          {"bytesWritten", r.BytesWritten},
-          {"bytesVerified", r.BytesVerified},
-          {"writeVerify", r.WriteVerify},
-          {"saveSdFile", r.SaveSdFile},
-          {"duplicateSerial", r.DuplicateSerial}};
+  using R = UnitRecord;
+  nlohmann::json out = nlohmann::json::object();
+  for (const RecordField& f : RecordFields()) {
+    nlohmann::json* at = &out;
+    std::string path = f.json;
+    for (size_t dot; (dot = path.find('.')) != std::string::npos; path.erase(0, dot + 1))
+      at = &(*at)[path.substr(0, dot)];
+    (*at)[path] = std::visit(Overloaded{[&](uint32_t R::*m) { return nlohmann::json(Hex8(r.*m)); },
+                                        [&](auto m) { return nlohmann::json(r.*m); }},
+                             f.member);
+  }
+  return out;
+}
+
+std::string CsvCell(const RecordField& f, const UnitRecord& r) {
+  using R = UnitRecord;
+  return std::visit(Overloaded{[&](std::string R::*m) { return CsvText(r.*m); },
+                               [&](int32_t R::*m) { return std::to_string(r.*m); },
+                               [&](int64_t R::*m) { return std::to_string(r.*m); },
+                               [&](uint32_t R::*m) { return Hex8(r.*m); },
+                               [&](double R::*m) { return Number(r.*m, 3); },
+                               [&](bool R::*m) { return std::string(r.*m ? "1" : "0"); },
+                               [&](std::vector<std::string> R::*m) { return CsvText(Joined(r.*m, " ")); }},
+                    f.member);
 }
 
 nlohmann::json YieldJson(const YieldRow& r) {
@@ -135,24 +134,13 @@ bool Digits(const std::string& s, size_t at, size_t n) {
 }  // namespace
 
 std::string RecordsCsv(const std::vector<UnitRecord>& records) {
-  std::string out =
-      "id,started_utc,ended_utc,station,drive_letter,lun,location,outcome,stage_code,stage_text,result_code,"
-      "result_text,serial,flash_id,chip_type,clock_mhz,package_name,package_size,package_checksum,firmware_info,"
-      "replaced_sections,sd_image_name,sd_image_size,sd_image_sha256,sd_write_s,sd_verify_s,flash_erase_s,"
-      "flash_write_s,flash_verify_s,bytes_written,bytes_verified,write_verify,save_sd_file,duplicate_serial\r\n";
+  const auto& fields = RecordFields();
+  std::string out;
+  for (size_t i = 0; i < fields.size(); ++i) out += (i ? "," : "") + std::string(fields[i].name);
+  out += "\r\n";
   for (const UnitRecord& r : records) {
-    const std::vector<std::string> cells{
-        CsvText(r.Id), CsvText(r.StartedUtc), CsvText(r.EndedUtc), CsvText(r.Station), CsvText(r.DriveLetter),
-        std::to_string(r.Lun), CsvText(r.Location), CsvText(r.Outcome), std::to_string(r.StageCode),
-        CsvText(r.StageText), std::to_string(r.ResultCode), CsvText(r.ResultText), CsvText(r.Serial),
-        CsvText(r.FlashIdText), CsvText(r.ChipType), std::to_string(r.ClockMHz), CsvText(r.PackageName),
-        std::to_string(r.PackageSize), Hex8(r.PackageChecksum), CsvText(r.FirmwareInfo),
-        CsvText(Joined(r.ReplacedSections, " ")), CsvText(r.SdImageName), std::to_string(r.SdImageSize),
-        CsvText(r.SdImageSha256), Number(r.SdWriteSeconds, 3), Number(r.SdVerifySeconds, 3),
-        Number(r.FlashEraseSeconds, 3), Number(r.FlashWriteSeconds, 3), Number(r.FlashVerifySeconds, 3),
-        std::to_string(r.BytesWritten), std::to_string(r.BytesVerified), r.WriteVerify ? "1" : "0",
-        r.SaveSdFile ? "1" : "0", r.DuplicateSerial ? "1" : "0"};
-    out += Joined(cells, ",") + "\r\n";
+    for (size_t i = 0; i < fields.size(); ++i) out += (i ? "," : "") + CsvCell(fields[i], r);
+    out += "\r\n";
   }
   return out;
 }

@@ -1,52 +1,41 @@
 #include "records/record_store.h"
 
 #include "core/platform_files.h"
+#include "records/record_fields.h"
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <nlohmann/json.hpp>
+#include <type_traits>
 #include <unordered_map>
 #include <utility>
 
 namespace ardentix::records {
 namespace {
 
-// Every column of a unit row after seq, in the order the statements below
-// bind and read them.
-constexpr const char* kColumns =
-    "id, started_utc, ended_utc, station, drive_letter, lun, location, outcome, stage_code, stage_text, "
-    "result_code, result_text, serial, flash_id_text, chip_type, clock_mhz, package_name, package_size, "
-    "package_checksum, firmware_info, replaced_sections, sd_image_name, sd_image_size, sd_image_sha256, "
-    "sd_write_s, sd_verify_s, flash_erase_s, flash_write_s, flash_verify_s, bytes_written, bytes_verified, "
-    "write_verify, save_sd_file, duplicate_serial";
-constexpr int kColumnCount = 34;
+// The layout of a file that has none yet: every field of the table. Later
+// fields reach older files through AddMissingColumns, so adding a field
+// never needs a layout version of its own.
+std::string CreateUnitsSql() {
+  std::string sql = "CREATE TABLE units (seq INTEGER PRIMARY KEY AUTOINCREMENT";
+  for (const RecordField& f : RecordFields())
+    sql += std::string(", ") + f.name + (&f == &RecordFields().front() ? " TEXT NOT NULL UNIQUE" : " " + LocalColumnType(f));
+  sql += ", sent INTEGER NOT NULL DEFAULT 0);"
+         "CREATE INDEX units_started ON units(started_utc);"
+         "CREATE INDEX units_serial ON units(serial, outcome);"
+         "CREATE INDEX units_unsent ON units(sent, seq);";
+  return sql;
+}
 
-// One step per layout version: step i turns a version-i file into i+1.
-// Version 0 is a file with no records layout yet (new, or made by another
-// tool). A later layout adds its step here; steps never change once shipped.
-constexpr const char* kMigrations[] = {
-    // 0 -> 1
-    "CREATE TABLE units ("
-    " seq INTEGER PRIMARY KEY AUTOINCREMENT,"
-    " id TEXT NOT NULL UNIQUE,"
-    " started_utc TEXT NOT NULL, ended_utc TEXT NOT NULL, station TEXT NOT NULL,"
-    " drive_letter TEXT NOT NULL, lun INTEGER NOT NULL, location TEXT NOT NULL,"
-    " outcome TEXT NOT NULL, stage_code INTEGER NOT NULL, stage_text TEXT NOT NULL,"
-    " result_code INTEGER NOT NULL, result_text TEXT NOT NULL, serial TEXT NOT NULL,"
-    " flash_id_text TEXT NOT NULL, chip_type TEXT NOT NULL, clock_mhz INTEGER NOT NULL,"
-    " package_name TEXT NOT NULL, package_size INTEGER NOT NULL, package_checksum INTEGER NOT NULL,"
-    " firmware_info TEXT NOT NULL, replaced_sections TEXT NOT NULL,"
-    " sd_image_name TEXT NOT NULL, sd_image_size INTEGER NOT NULL, sd_image_sha256 TEXT NOT NULL,"
-    " sd_write_s REAL NOT NULL, sd_verify_s REAL NOT NULL, flash_erase_s REAL NOT NULL,"
-    " flash_write_s REAL NOT NULL, flash_verify_s REAL NOT NULL,"
-    " bytes_written INTEGER NOT NULL, bytes_verified INTEGER NOT NULL,"
-    " write_verify INTEGER NOT NULL, save_sd_file INTEGER NOT NULL, duplicate_serial INTEGER NOT NULL,"
-    " sent INTEGER NOT NULL DEFAULT 0);"
-    "CREATE INDEX units_started ON units(started_utc);"
-    "CREATE INDEX units_serial ON units(serial, outcome);"
-    "CREATE INDEX units_unsent ON units(sent, seq);",
-};
-static_assert(std::size(kMigrations) == RecordStore::kSchemaVersion);
+// Layout 1 named some columns differently from the line's database.
+std::string RenameFirstLayoutSql() {
+  std::string sql;
+  for (const RecordField& f : RecordFields())
+    if (f.firstLocalName)
+      sql += std::string("ALTER TABLE units RENAME COLUMN ") + f.firstLocalName + " TO " + f.name + ";";
+  return sql;
+}
 
 std::string Message(sqlite3* db, const char* what) {
   return std::string(what) + ": " + (db ? sqlite3_errmsg(db) : "out of memory");
@@ -125,81 +114,52 @@ std::vector<std::string> SectionsFrom(const std::string& text) {
 }
 
 void BindRecord(Statement& st, const UnitRecord& r) {
+  using R = UnitRecord;
   int i = 1;
-  st.Bind(i++, r.Id);
-  st.Bind(i++, r.StartedUtc);
-  st.Bind(i++, r.EndedUtc);
-  st.Bind(i++, r.Station);
-  st.Bind(i++, r.DriveLetter);
-  st.Bind(i++, int64_t(r.Lun));
-  st.Bind(i++, r.Location);
-  st.Bind(i++, r.Outcome);
-  st.Bind(i++, int64_t(r.StageCode));
-  st.Bind(i++, r.StageText);
-  st.Bind(i++, int64_t(r.ResultCode));
-  st.Bind(i++, r.ResultText);
-  st.Bind(i++, r.Serial);
-  st.Bind(i++, r.FlashIdText);
-  st.Bind(i++, r.ChipType);
-  st.Bind(i++, int64_t(r.ClockMHz));
-  st.Bind(i++, r.PackageName);
-  st.Bind(i++, r.PackageSize);
-  st.Bind(i++, int64_t(r.PackageChecksum));
-  st.Bind(i++, r.FirmwareInfo);
-  st.Bind(i++, SectionsText(r.ReplacedSections));
-  st.Bind(i++, r.SdImageName);
-  st.Bind(i++, r.SdImageSize);
-  st.Bind(i++, r.SdImageSha256);
-  st.Bind(i++, r.SdWriteSeconds);
-  st.Bind(i++, r.SdVerifySeconds);
-  st.Bind(i++, r.FlashEraseSeconds);
-  st.Bind(i++, r.FlashWriteSeconds);
-  st.Bind(i++, r.FlashVerifySeconds);
-  st.Bind(i++, r.BytesWritten);
-  st.Bind(i++, r.BytesVerified);
-  st.Bind(i++, int64_t(r.WriteVerify));
-  st.Bind(i++, int64_t(r.SaveSdFile));
-  st.Bind(i++, int64_t(r.DuplicateSerial));
+  for (const RecordField& f : RecordFields()) {
+    std::visit(Overloaded{[&](std::string R::*m) { st.Bind(i, r.*m); },
+                          [&](double R::*m) { st.Bind(i, r.*m); },
+                          [&](std::vector<std::string> R::*m) { st.Bind(i, SectionsText(r.*m)); },
+                          [&](auto m) { st.Bind(i, int64_t(r.*m)); }},
+               f.member);
+    ++i;
+  }
 }
 
 UnitRecord ReadRecord(Statement& st) {
+  using R = UnitRecord;
   UnitRecord r;
   int i = 0;
-  r.Id = st.Text(i++);
-  r.StartedUtc = st.Text(i++);
-  r.EndedUtc = st.Text(i++);
-  r.Station = st.Text(i++);
-  r.DriveLetter = st.Text(i++);
-  r.Lun = int32_t(st.Int(i++));
-  r.Location = st.Text(i++);
-  r.Outcome = st.Text(i++);
-  r.StageCode = int32_t(st.Int(i++));
-  r.StageText = st.Text(i++);
-  r.ResultCode = int32_t(st.Int(i++));
-  r.ResultText = st.Text(i++);
-  r.Serial = st.Text(i++);
-  r.FlashIdText = st.Text(i++);
-  r.ChipType = st.Text(i++);
-  r.ClockMHz = int32_t(st.Int(i++));
-  r.PackageName = st.Text(i++);
-  r.PackageSize = st.Int(i++);
-  r.PackageChecksum = uint32_t(st.Int(i++));
-  r.FirmwareInfo = st.Text(i++);
-  r.ReplacedSections = SectionsFrom(st.Text(i++));
-  r.SdImageName = st.Text(i++);
-  r.SdImageSize = st.Int(i++);
-  r.SdImageSha256 = st.Text(i++);
-  r.SdWriteSeconds = st.Real(i++);
-  r.SdVerifySeconds = st.Real(i++);
-  r.FlashEraseSeconds = st.Real(i++);
-  r.FlashWriteSeconds = st.Real(i++);
-  r.FlashVerifySeconds = st.Real(i++);
-  r.BytesWritten = st.Int(i++);
-  r.BytesVerified = st.Int(i++);
-  r.WriteVerify = st.Int(i++) != 0;
-  r.SaveSdFile = st.Int(i++) != 0;
-  r.DuplicateSerial = st.Int(i++) != 0;
+  for (const RecordField& f : RecordFields()) {
+    std::visit(Overloaded{[&](std::string R::*m) { r.*m = st.Text(i); },
+                          [&](double R::*m) { r.*m = st.Real(i); },
+                          [&](std::vector<std::string> R::*m) { r.*m = SectionsFrom(st.Text(i)); },
+                          [&](bool R::*m) { r.*m = st.Int(i) != 0; },
+                          [&](auto m) { r.*m = static_cast<std::remove_reference_t<decltype(r.*m)>>(st.Int(i)); }},
+               f.member);
+    ++i;
+  }
   return r;
+}
+
+// The fields the file's units table has no column for yet.
+bool MissingColumns(sqlite3* db, std::vector<const RecordField*>& missing, std::string& error) {
+  Statement st(db, "SELECT name FROM pragma_table_info('units')");
+  if (!st.ok()) {
+    error = Message(db, "cannot read the records file's layout");
+    return false;
+  }
+  std::vector<std::string> have;
+  int rc;
+  while ((rc = st.Step()) == SQLITE_ROW) have.push_back(st.Text(0));
+  if (rc != SQLITE_DONE) {
+    error = Message(db, "cannot read the records file's layout");
+    return false;
+  }
+  missing.clear();
+  for (const RecordField& f : RecordFields())
+    if (std::find(have.begin(), have.end(), f.name) == have.end()) missing.push_back(&f);
+  return true;
 }
 
 std::string Placeholders(int n) {
@@ -288,11 +248,26 @@ std::unique_ptr<RecordStore> RecordStore::OpenFile(const std::filesystem::path& 
     if (version == 0 && !Exec(db, "CREATE TABLE schema_version (version INTEGER NOT NULL)", why,
                               "cannot create the layout version table"))
       return fail(why);
-    for (; version < kSchemaVersion; ++version)
-      if (!Exec(db, kMigrations[version], why, "cannot update the records file's layout")) return fail(why);
+    const std::string sql = version == 0 ? CreateUnitsSql() : RenameFirstLayoutSql();
+    if (!Exec(db, sql.c_str(), why, "cannot update the records file's layout")) return fail(why);
+    version = kSchemaVersion;
     const std::string store = "DELETE FROM schema_version; INSERT INTO schema_version (version) VALUES (" +
                               std::to_string(kSchemaVersion) + ")";
     if (!Exec(db, store.c_str(), why, "cannot store the layout version")) return fail(why);
+    if (!tx.Commit(why)) return fail(why);
+  }
+
+  // Fields newer than the file: columns with the default an older writer
+  // leaves, so older programs of the same layout still write to it.
+  std::vector<const RecordField*> missing;
+  if (!MissingColumns(db, missing, why)) return fail(why);
+  if (!missing.empty()) {
+    Transaction tx(db);
+    if (!tx.Begin(why) || !MissingColumns(db, missing, why)) return fail(why);
+    for (const RecordField* f : missing) {
+      const std::string sql = std::string("ALTER TABLE units ADD COLUMN ") + f->name + " " + LocalColumnType(*f);
+      if (!Exec(db, sql.c_str(), why, "cannot add a column to the records file")) return fail(why);
+    }
     if (!tx.Commit(why)) return fail(why);
   }
   return std::unique_ptr<RecordStore>(new RecordStore(db, version));
@@ -331,7 +306,8 @@ bool RecordStore::Add(std::vector<UnitRecord>& records, std::string& error) {
   if (records.empty()) return true;
   Transaction tx(db_);
   if (!tx.Begin(error)) return false;
-  Statement ins(db_, std::string("INSERT INTO units (") + kColumns + ") VALUES (" + Placeholders(kColumnCount) +
+  Statement ins(db_, std::string("INSERT INTO units (") + FieldNameList() + ") VALUES (" +
+                         Placeholders(int(RecordFields().size())) +
                          ") ON CONFLICT(id) DO NOTHING");
   if (!ins.ok()) {
     error = Message(db_, "cannot write the records");
@@ -366,7 +342,7 @@ bool RecordStore::Add(std::vector<UnitRecord>& records, std::string& error) {
 
 bool RecordStore::Find(const RecordFilter& filter, std::vector<UnitRecord>& out, std::string& error) {
   std::lock_guard lock(mutex_);
-  std::string sql = std::string("SELECT ") + kColumns + " FROM units WHERE 1";
+  std::string sql = "SELECT " + FieldNameList() + " FROM units WHERE 1";
   std::vector<const std::string*> args;
   auto where = [&](const std::string& value, const char* clause) {
     if (value.empty()) return;
@@ -397,7 +373,7 @@ bool RecordStore::Find(const RecordFilter& filter, std::vector<UnitRecord>& out,
 
 bool RecordStore::Unsent(size_t limit, std::vector<UnitRecord>& out, std::string& error) {
   std::lock_guard lock(mutex_);
-  Statement st(db_, std::string("SELECT ") + kColumns + " FROM units WHERE sent = 0 ORDER BY seq LIMIT ?");
+  Statement st(db_, "SELECT " + FieldNameList() + " FROM units WHERE sent = 0 ORDER BY seq LIMIT ?");
   if (!st.ok()) {
     error = Message(db_, "cannot read the unsent records");
     return false;

@@ -25,8 +25,9 @@ inline constexpr const char* kRecordFileName = "records.sqlite";
 class RecordStore final : public RecordSource, public RecordOutbox {
  public:
   // The layout this build writes. Older files are migrated on open; a file
-  // written by a newer build is refused (never altered).
-  static constexpr int kSchemaVersion = 1;
+  // written by a newer layout is refused (never altered). A new field is not
+  // a new layout: its column is added to the file on open.
+  static constexpr int kSchemaVersion = 2;
 
   // Opens the file, creating it when missing, in WAL mode with full sync.
   // Null with a message for the operator when it cannot be opened,

@@ -274,6 +274,7 @@ void ExpectSame(const UnitRecord& a, const UnitRecord& b) {
   EXPECT_EQ(a.WriteVerify, b.WriteVerify);
   EXPECT_EQ(a.SaveSdFile, b.SaveSdFile);
   EXPECT_EQ(a.DuplicateSerial, b.DuplicateSerial);
+  EXPECT_TRUE(a == b) << "a field not compared above differs";
 }
 
 TEST_F(LineDbTest, EveryFieldComesBackAsSent) {
@@ -285,6 +286,59 @@ TEST_F(LineDbTest, EveryFieldComesBackAsSent) {
   ASSERT_TRUE(db->Find({}, found, error)) << error;
   ASSERT_EQ(found.size(), 1u);
   ExpectSame(found[0], FullRecord());
+}
+
+// A line table made by an earlier program, without its newest field: the
+// column is added with a default, its rows read, and a station still on the
+// earlier program (which names only the columns it knows) keeps sending.
+TEST_F(LineDbTest, ATableOfAnEarlierProgramGetsTheNewFieldsAndStaysWritable) {
+  std::string why;
+  const std::string earlier =
+      "(id TEXT COLLATE \"C\" PRIMARY KEY, started_utc TEXT COLLATE \"C\" NOT NULL, ended_utc TEXT NOT NULL,"
+      " station TEXT COLLATE \"C\" NOT NULL, drive_letter TEXT NOT NULL, lun INTEGER NOT NULL,"
+      " location TEXT NOT NULL, outcome TEXT COLLATE \"C\" NOT NULL, stage_code INTEGER NOT NULL,"
+      " stage_text TEXT NOT NULL, result_code INTEGER NOT NULL, result_text TEXT NOT NULL,"
+      " serial TEXT COLLATE \"C\" NOT NULL, flash_id TEXT NOT NULL, chip_type TEXT NOT NULL,"
+      " clock_mhz INTEGER NOT NULL, package_name TEXT NOT NULL, package_size BIGINT NOT NULL,"
+      " package_checksum BIGINT NOT NULL, firmware_info TEXT NOT NULL, replaced_sections TEXT NOT NULL,"
+      " sd_image_name TEXT NOT NULL, sd_image_size BIGINT NOT NULL, sd_image_sha256 TEXT NOT NULL,"
+      " sd_write_seconds DOUBLE PRECISION NOT NULL, sd_verify_seconds DOUBLE PRECISION NOT NULL,"
+      " flash_erase_seconds DOUBLE PRECISION NOT NULL, flash_write_seconds DOUBLE PRECISION NOT NULL,"
+      " flash_verify_seconds DOUBLE PRECISION NOT NULL, bytes_written BIGINT NOT NULL,"
+      " bytes_verified BIGINT NOT NULL, write_verify BOOLEAN NOT NULL, save_sd_file BOOLEAN NOT NULL,"
+      " arrival BIGSERIAL NOT NULL, received_at TIMESTAMPTZ NOT NULL DEFAULT now())";
+  const std::string columns =
+      "id, started_utc, ended_utc, station, drive_letter, lun, location, outcome, stage_code, stage_text,"
+      " result_code, result_text, serial, flash_id, chip_type, clock_mhz, package_name, package_size,"
+      " package_checksum, firmware_info, replaced_sections, sd_image_name, sd_image_size, sd_image_sha256,"
+      " sd_write_seconds, sd_verify_seconds, flash_erase_seconds, flash_write_seconds, flash_verify_seconds,"
+      " bytes_written, bytes_verified, write_verify, save_sd_file";
+  auto row = [&](const std::string& id, const std::string& started) {
+    return "INSERT INTO unit_records (" + columns + ") VALUES ('" + id + "', '" + started +
+           "', 'e', 'ST9', 'E', 0, 'loc', 'passed', 7, 'ok', 1, 'Success!', 'SN1', '00EF4018', 'W25Q128', 80,"
+           " 'p.vlr', 10, 4294967295, 'fw', '[]', 'card.img', 4096, 'ab', 1.5, 0.5, 0.25, 2, 1, 14106, 14106, true,"
+           " false)";
+  };
+  ASSERT_TRUE(server_->Sql(db_, "CREATE TABLE unit_records " + earlier, why)) << why;
+  ASSERT_TRUE(server_->Sql(db_, std::string("ALTER TABLE unit_records OWNER TO ") + kUser, why)) << why;
+  ASSERT_TRUE(server_->Sql(db_, row("old-1", "2026-12-01T08:00:00.000Z"), why)) << why;
+  auto db = Connect();
+  ASSERT_TRUE(db);
+  ASSERT_TRUE(server_->Sql(db_, row("old-2", "2026-12-01T09:00:00.000Z"), why)) << "an earlier station: " << why;
+  std::string error;
+  ASSERT_TRUE(db->Insert({FullRecord()}, error)) << error;
+  std::vector<UnitRecord> found;
+  ASSERT_TRUE(db->Find({}, found, error)) << error;
+  ASSERT_EQ(found.size(), 3u);
+  EXPECT_EQ(found[0].Id, "old-1");
+  EXPECT_EQ(found[0].FlashIdText, "00EF4018");
+  EXPECT_EQ(found[0].PackageChecksum, 0xFFFFFFFFu);
+  EXPECT_EQ(found[0].SdWriteSeconds, 1.5);
+  EXPECT_FALSE(found[0].DuplicateSerial) << "the added column's default";
+  EXPECT_EQ(found[1].Id, "old-2");
+  ExpectSame(found[2], FullRecord());
+  // A second connection finds nothing left to add.
+  EXPECT_TRUE(Connect());
 }
 
 TEST_F(LineDbTest, BytesTheTextColumnsRefuseDoNotHoldBackTheBatch) {

@@ -4,6 +4,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include <set>
+
+#include "records/record_fields.h"
 #include "records/record_format.h"
 #include "records_fixture.h"
 
@@ -49,6 +52,18 @@ TEST(RecordsCsv, QuotesAndDisarmsTextFromFiles) {
     return n;
   };
   EXPECT_EQ(cells(lines[1]), cells(lines[0]));
+}
+
+// Rows added to the field table later must not take a name or key already
+// used: the column would be written twice, the JSON key overwritten.
+TEST(RecordFields, NamesAndJsonKeysAreUnique) {
+  std::set<std::string> names, keys;
+  for (const RecordField& f : RecordFields()) {
+    EXPECT_TRUE(names.insert(f.name).second) << f.name;
+    EXPECT_TRUE(keys.insert(f.json).second) << f.json;
+    if (f.firstLocalName) EXPECT_TRUE(names.insert(f.firstLocalName).second) << f.firstLocalName;
+  }
+  EXPECT_EQ(std::string(RecordFields().front().name), "id");
 }
 
 TEST(RecordsJson, HoldsEveryField) {

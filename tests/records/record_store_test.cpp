@@ -64,7 +64,7 @@ TEST_F(RecordStoreTest, KeepsEveryFieldAndIsWrittenAheadWithFullSync) {
   ASSERT_EQ(found.size(), 1u);
   EXPECT_EQ(found[0], record);
   EXPECT_EQ(QueryText(file_, "PRAGMA journal_mode"), "wal");
-  EXPECT_EQ(QueryText(file_, "SELECT version FROM schema_version"), "1");
+  EXPECT_EQ(QueryText(file_, "SELECT version FROM schema_version"), std::to_string(RecordStore::kSchemaVersion));
 }
 
 TEST_F(RecordStoreTest, AStoredIdIsNeverWrittenTwice) {
@@ -155,11 +155,91 @@ INSTANTIATE_TEST_SUITE_P(
         LayoutCase{"VersionZeroIsMigrated", "CREATE TABLE notes(text); INSERT INTO notes VALUES('kept');", "", true,
                    ""},
         LayoutCase{"NewerLayoutIsRefused",
-                   "CREATE TABLE schema_version(version INTEGER NOT NULL); INSERT INTO schema_version VALUES(2);", "",
-                   false, "layout version 2, newer than this program's 1"},
+                   "CREATE TABLE schema_version(version INTEGER NOT NULL); INSERT INTO schema_version VALUES(3);", "",
+                   false, "layout version 3, newer than this program's 2"},
         LayoutCase{"NotADatabase", "", "Pass Count=3\r\nthis is no database file at all, just text.\r\n", false,
                    "not a records file"}),
     [](const auto& info) { return info.param.name; });
+
+// The first layout the station shipped, with one burn in it.
+constexpr const char* kFirstLayoutWithARecord =
+    "CREATE TABLE schema_version (version INTEGER NOT NULL); INSERT INTO schema_version VALUES (1);"
+    "CREATE TABLE units ("
+    " seq INTEGER PRIMARY KEY AUTOINCREMENT,"
+    " id TEXT NOT NULL UNIQUE,"
+    " started_utc TEXT NOT NULL, ended_utc TEXT NOT NULL, station TEXT NOT NULL,"
+    " drive_letter TEXT NOT NULL, lun INTEGER NOT NULL, location TEXT NOT NULL,"
+    " outcome TEXT NOT NULL, stage_code INTEGER NOT NULL, stage_text TEXT NOT NULL,"
+    " result_code INTEGER NOT NULL, result_text TEXT NOT NULL, serial TEXT NOT NULL,"
+    " flash_id_text TEXT NOT NULL, chip_type TEXT NOT NULL, clock_mhz INTEGER NOT NULL,"
+    " package_name TEXT NOT NULL, package_size INTEGER NOT NULL, package_checksum INTEGER NOT NULL,"
+    " firmware_info TEXT NOT NULL, replaced_sections TEXT NOT NULL,"
+    " sd_image_name TEXT NOT NULL, sd_image_size INTEGER NOT NULL, sd_image_sha256 TEXT NOT NULL,"
+    " sd_write_s REAL NOT NULL, sd_verify_s REAL NOT NULL, flash_erase_s REAL NOT NULL,"
+    " flash_write_s REAL NOT NULL, flash_verify_s REAL NOT NULL,"
+    " bytes_written INTEGER NOT NULL, bytes_verified INTEGER NOT NULL,"
+    " write_verify INTEGER NOT NULL, save_sd_file INTEGER NOT NULL, duplicate_serial INTEGER NOT NULL,"
+    " sent INTEGER NOT NULL DEFAULT 0);"
+    "CREATE INDEX units_started ON units(started_utc);"
+    "CREATE INDEX units_serial ON units(serial, outcome);"
+    "CREATE INDEX units_unsent ON units(sent, seq);"
+    "INSERT INTO units (id, started_utc, ended_utc, station, drive_letter, lun, location, outcome, stage_code,"
+    " stage_text, result_code, result_text, serial, flash_id_text, chip_type, clock_mhz, package_name,"
+    " package_size, package_checksum, firmware_info, replaced_sections, sd_image_name, sd_image_size,"
+    " sd_image_sha256, sd_write_s, sd_verify_s, flash_erase_s, flash_write_s, flash_verify_s, bytes_written,"
+    " bytes_verified, write_verify, save_sd_file, duplicate_serial) VALUES ('old-1', '2026-12-01T08:00:00.000Z',"
+    " '2026-12-01T08:01:00.000Z', 'ST1', 'E', 0, 'USB#1&0', 'passed', 7, 'Download OK', 1, 'Success!',"
+    " '000000099999', '00EF4018', 'W25Q128', 80, 'fw.vlr', 10000, 3735928559, 'FW 1.2', '[\"voice\"]',"
+    " 'card.img', 4096, 'ab', 1.25, 0.5, 0.125, 2.0, 1.5, 14096, 14096, 1, 0, 0);";
+
+TEST_F(RecordStoreTest, FilesOfEarlierLayoutsReadAsTheyWereWritten) {
+  struct Case {
+    std::string name;
+    std::string setupSql;
+  };
+  const Case cases[] = {
+      {"first layout, other column names", kFirstLayoutWithARecord},
+      // The current layout before its newest fields: the columns are added,
+      // the old row keeps its values and has the defaults in the new ones.
+      {"current layout without a later field",
+       std::string(kFirstLayoutWithARecord) +
+           "ALTER TABLE units RENAME COLUMN flash_id_text TO flash_id;"
+           "ALTER TABLE units RENAME COLUMN sd_write_s TO sd_write_seconds;"
+           "ALTER TABLE units RENAME COLUMN sd_verify_s TO sd_verify_seconds;"
+           "ALTER TABLE units RENAME COLUMN flash_erase_s TO flash_erase_seconds;"
+           "ALTER TABLE units RENAME COLUMN flash_write_s TO flash_write_seconds;"
+           "ALTER TABLE units RENAME COLUMN flash_verify_s TO flash_verify_seconds;"
+           "ALTER TABLE units DROP COLUMN duplicate_serial;"
+           "UPDATE schema_version SET version = 2;"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove(file_);
+    ASSERT_EQ(RunSql(file_, c.setupSql), "");
+    auto store = OpenStore();
+    ASSERT_TRUE(store);
+    EXPECT_EQ(store->SchemaVersion(), RecordStore::kSchemaVersion);
+    auto found = FindAll(*store);
+    ASSERT_EQ(found.size(), 1u);
+    const UnitRecord& r = found[0];
+    EXPECT_EQ(r.Id, "old-1");
+    EXPECT_EQ(r.FlashIdText, "00EF4018");
+    EXPECT_EQ(r.PackageChecksum, 0xDEADBEEFu);
+    EXPECT_EQ(r.ReplacedSections, std::vector<std::string>{"voice"});
+    EXPECT_EQ(r.SdWriteSeconds, 1.25);
+    EXPECT_EQ(r.FlashVerifySeconds, 1.5);
+    EXPECT_TRUE(r.WriteVerify);
+    EXPECT_FALSE(r.DuplicateSerial);
+    // New records are written beside it, every field kept; the next open
+    // changes nothing more.
+    Add(*store, {SampleRecord(1)});
+    store.reset();
+    store = OpenStore();
+    found = FindAll(*store);
+    ASSERT_EQ(found.size(), 2u);
+    EXPECT_EQ(found[1], SampleRecord(1));
+  }
+}
 
 TEST_F(RecordStoreTest, ReadingAMissingFileFailsWithoutCreatingIt) {
   std::string error;

@@ -10,7 +10,8 @@
 
 namespace ardentix::records::testing {
 
-// A record with every field set, distinct per `n`.
+// A record with every field set (a new field too, so that the round trips
+// through the file and the line's database check it), distinct per `n`.
 inline UnitRecord SampleRecord(int n, const std::string& serial = "", const std::string& outcome = "passed") {
   UnitRecord r;
   r.Id = "id-" + std::to_string(n);
