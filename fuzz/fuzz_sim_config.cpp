@@ -75,13 +75,21 @@ void CheckConfig(const sim::SimConfig& config) {
 // The commands the station sends, on every letter of every device.
 void DriveBus(const sim::SimConfig& parsed) {
   sim::SimConfig config = parsed;
-  for (sim::DeviceConfig& d : config.devices) d.timing = sim::Timing{};  // latencies would only cost time
+  for (sim::DeviceConfig& d : config.devices) {
+    d.timing = sim::Timing{};  // latencies would only cost time
+    // Never files named by random input.
+    d.flashFile.clear();
+    d.sdFile.clear();
+    d.sd2File.clear();
+  }
   sim::Bus bus(config);
   for (const auto& device : bus.Devices()) {
     for (int lun = 0; lun < device->config().luns; ++lun) {
       const char letter = device->LetterOf(lun);
       int found = -1;
-      Check(bus.Owner(letter, &found) == device && found == lun);
+      // A letter shared by the devices of one port belongs to one of them.
+      const auto owner = bus.Owner(letter, &found);
+      Check(owner != nullptr && owner->LetterOf(found) == letter);
       if (!device->Open(lun)) continue;
       uint8_t buffer[4096];
       const uint8_t identify[16] = {0xF6};

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <mutex>
 
 namespace qmr {
@@ -37,6 +38,16 @@ SimState& State() {
   return state;
 }
 
+// A device's backing file may not open: the setup is refused with the reason.
+std::shared_ptr<sim::Bus> MakeBus(const sim::SimConfig& config, std::string& error) {
+  try {
+    return std::make_shared<sim::Bus>(config);
+  } catch (const std::exception& e) {
+    error = std::string("simulator: ") + e.what();
+    return nullptr;
+  }
+}
+
 // Caller holds the mutex.
 void InitFromEnvironment(SimState& s) {
   if (s.initialised) return;
@@ -44,7 +55,7 @@ void InitFromEnvironment(SimState& s) {
   const char* spec = std::getenv("QMR52916_SIMULATE");
   if (spec != nullptr && *spec != '\0') {
     sim::SimConfig config;
-    if (sim::ParseSimSpec(spec, config, s.error)) s.bus = std::make_shared<sim::Bus>(config);
+    if (sim::ParseSimSpec(spec, config, s.error)) s.bus = MakeBus(config, s.error);
     if (s.error.empty() && !s.bus) s.error = "QMR52916_SIMULATE cannot be used";
   }
   s.usable = s.error.empty() ? 1 : -1;
@@ -122,7 +133,8 @@ bool ConfigureSimulation(const char* spec, std::string& error) {
   if (spec != nullptr && *spec != '\0') {
     sim::SimConfig config;
     if (!sim::ParseSimSpec(spec, config, error)) return false;
-    bus = std::make_shared<sim::Bus>(config);
+    bus = MakeBus(config, error);
+    if (!bus) return false;
   }
   std::lock_guard lock(s.mutex);
   s.initialised = true;

@@ -88,14 +88,22 @@ void Bus::RunSchedule() {
 std::shared_ptr<VirtualDevice> Bus::Owner(char letter, int* lun) const {
   const char upper = char(std::toupper(static_cast<unsigned char>(letter)));
   if (upper < 'A' || upper > 'Z') return nullptr;
+  // Devices of one port share its letter at different times: the plugged
+  // one owns it, else the first listed.
+  std::shared_ptr<VirtualDevice> found;
+  int foundUnit = 0;
   for (const auto& device : devices_) {
     for (int unit = 0; unit < device->config().luns; ++unit) {
       if (device->LetterOf(unit) != upper) continue;
-      if (lun != nullptr) *lun = unit;
-      return device;
+      if (device->Plugged()) {
+        if (lun != nullptr) *lun = unit;
+        return device;
+      }
+      if (!found) found = device, foundUnit = unit;
     }
   }
-  return nullptr;
+  if (found && lun != nullptr) *lun = foundUnit;
+  return found;
 }
 
 std::shared_ptr<VirtualDevice> Bus::Find(char letter, int* lun) const {

@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -95,7 +96,9 @@ std::string Index(const std::string& path, size_t i) { return path + "[" + std::
 // Collects the first error of one description.
 class Reader {
  public:
-  explicit Reader(std::string source) : source_(std::move(source)) {}
+  explicit Reader(std::string source, std::string base = "") : source_(std::move(source)), base_(std::move(base)) {}
+  // The folder relative file names in the description start from.
+  const std::string& base() const { return base_; }
 
   bool Fail(const std::string& path, const std::string& what) {
     if (error_.empty()) error_ = Escaped(source_ + ": " + (path.empty() ? "" : path + ": ") + what);
@@ -185,6 +188,7 @@ class Reader {
     return "expected " + std::to_string(min) + " to " + std::to_string(max);
   }
   std::string source_;
+  std::string base_;
   std::string error_;
 };
 
@@ -270,7 +274,7 @@ bool ParseDevice(Reader& r, const json& v, const std::string& path, int index, c
   if (!r.Keys(v, path,
               {"letter", "luns", "vendor", "product", "revision", "identify", "flashId", "flashSizeKB", "serial",
                "userId", "sdSectors", "sd2Sectors", "lun1Letter", "eraseBusyPolls", "timing", "usbInstanceId",
-               "plugAtMs", "unplugAtMs", "faults"}))
+               "plugAtMs", "unplugAtMs", "faults", "flashFile", "sdFile", "sd2File"}))
     return false;
   if (!v.contains("letter")) return r.Fail(path, "missing \"letter\"");
   DeviceConfig d = DefaultDevice(index);
@@ -344,6 +348,14 @@ bool ParseDevice(Reader& r, const json& v, const std::string& path, int index, c
     } else if (k == "unplugAtMs") {
       ok = r.Integer(x, p, -1, INT64_MAX, n);
       d.unplugAtMs = n;
+    } else if (k == "flashFile" || k == "sdFile" || k == "sd2File") {
+      std::string file;
+      if (!r.String(x, p, file)) return false;
+      if (file.empty() || file.find('\0') != std::string::npos)
+        return r.Fail(p, "expected the name of a file, got " + Show(x));
+      std::filesystem::path path(file);
+      if (path.is_relative() && !r.base().empty()) path = std::filesystem::path(r.base()) / path;
+      (k == "flashFile" ? d.flashFile : k == "sdFile" ? d.sdFile : d.sd2File) = path.lexically_normal().string();
     } else if (k == "faults") {
       if (!x.is_array()) return r.Fail(p, "expected a list of faults, got " + Show(x));
       d.faults.clear();
@@ -357,35 +369,73 @@ bool ParseDevice(Reader& r, const json& v, const std::string& path, int index, c
   }
   if (d.luns == 1 && d.lun1Letter != 0)
     return r.Fail(Join(path, "lun1Letter"), "set, but the device has one logical unit (\"luns\": 1)");
+  if (d.luns == 1 && !d.sd2File.empty())
+    return r.Fail(Join(path, "sd2File"), "set, but the device has one logical unit (\"luns\": 1)");
   out = std::move(d);
   return true;
 }
 
-// Every letter once, across both units of every device.
+// Whether two devices are never plugged at once: one is pulled before the
+// other is plugged in (so that both may stand behind one port).
+bool Apart(const DeviceConfig& a, const DeviceConfig& b) {
+  const auto before = [](const DeviceConfig& first, const DeviceConfig& second) {
+    return first.unplugAtMs >= 0 && second.plugAtMs > first.unplugAtMs;
+  };
+  return before(a, b) || before(b, a);
+}
+
+// Every letter once at a time, across both units of every device; two
+// devices share a letter (one port) only when they are never plugged at once.
 bool CheckLetters(Reader& r, SimConfig& config) {
-  std::map<char, std::string> used;
-  auto take = [&](char letter, const std::string& where) {
-    auto [it, fresh] = used.emplace(letter, where);
-    if (fresh) return true;
-    return r.Fail(where, Quote(std::string(1, letter)) + " is already used by " + it->second);
+  struct Use {
+    size_t device;
+    std::string where;
+  };
+  std::multimap<char, Use> used;
+  auto take = [&](char letter, size_t device, const std::string& where) {
+    auto [first, last] = used.equal_range(letter);
+    for (auto it = first; it != last; ++it)
+      if (it->second.device == device || !Apart(config.devices[it->second.device], config.devices[device]))
+        return r.Fail(where, Quote(std::string(1, letter)) + " is already used by " + it->second.where +
+                                 (it->second.device == device ? "" : " while both are plugged in"));
+    used.emplace(letter, Use{device, where});
+    return true;
   };
   for (size_t i = 0; i < config.devices.size(); ++i) {
     const DeviceConfig& d = config.devices[i];
     const std::string path = Index("devices", i);
-    if (!take(d.letter, Join(path, "letter"))) return false;
-    if (d.luns == 2 && d.lun1Letter != 0 && !take(d.lun1Letter, Join(path, "lun1Letter"))) return false;
+    if (!take(d.letter, i, Join(path, "letter"))) return false;
+    if (d.luns == 2 && d.lun1Letter != 0 && !take(d.lun1Letter, i, Join(path, "lun1Letter"))) return false;
   }
   const int stuck = AssignUnitLetters(config.devices);
   if (stuck >= 0)
     return r.Fail(Join(Index("devices", size_t(stuck)), "lun1Letter"),
                   "no free letter after " + Quote(std::string(1, config.devices[size_t(stuck)].letter)) +
                       " for logical unit 1; give one");
+  // Two entries of one port may be the same USB instance (a unit without a
+  // USB serial number shows its port's); others may not.
   std::map<std::string, size_t> ids;
   for (size_t i = 0; i < config.devices.size(); ++i) {
     auto [it, fresh] = ids.emplace(config.devices[i].usbInstanceId, i);
-    if (!fresh)
+    const DeviceConfig& other = config.devices[it->second];
+    if (!fresh && !(other.letter == config.devices[i].letter && Apart(other, config.devices[i])))
       return r.Fail(Join(Index("devices", i), "usbInstanceId"),
                     QuoteCut(it->first) + " is already used by " + Index("devices", it->second));
+  }
+  // One file holds one medium.
+  std::map<std::string, std::string> files;
+  for (size_t i = 0; i < config.devices.size(); ++i) {
+    const DeviceConfig& d = config.devices[i];
+    for (const auto& [key, file] : {std::pair<const char*, const std::string&>{"flashFile", d.flashFile},
+                                    {"sdFile", d.sdFile},
+                                    {"sd2File", d.sd2File}}) {
+      if (file.empty()) continue;
+      const std::string where = Join(Index("devices", i), key);
+      std::error_code ec;
+      const std::filesystem::path full = std::filesystem::absolute(file, ec);
+      auto [it, fresh] = files.emplace((ec ? std::filesystem::path(file) : full).lexically_normal().string(), where);
+      if (!fresh) return r.Fail(where, QuoteCut(file) + " is already used by " + it->second);
+    }
   }
   return true;
 }
@@ -600,7 +650,7 @@ bool ParseSimSpec(const std::string& description, SimConfig& out, std::string& e
     if (!ParseDocument(r, text, out)) return error = r.error(), false;
     return true;
   }
-  Reader r("simulator file " + text);
+  Reader r("simulator file " + text, std::filesystem::path(text).parent_path().string());
   std::string content, why;
   if (!ReadFile(text, content, why)) {
     r.Fail("", "cannot be read (" + why + ")");

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <stdexcept>
 #include <thread>
 
 #include "config_internal.h"
@@ -167,6 +168,15 @@ struct VirtualDevice::State {
   State(const DeviceConfig& c, uint64_t flashBytes)
       : flash(flashBytes, 0xFF), cards{SparseStore(c.sdSectors * kSector, 0), SparseStore(c.sd2Sectors * kSector, 0)} {
     for (const FaultSpec& f : c.faults) faults.push_back({f});
+    Attach(flash, c.flashFile, "flashFile", &flashCreated);
+    Attach(cards[0], c.sdFile, "sdFile", nullptr);
+    if (c.luns == 2) Attach(cards[1], c.sd2File, "sd2File", nullptr);
+  }
+
+  static void Attach(SparseStore& store, const std::string& path, const char* key, bool* created) {
+    if (path.empty()) return;
+    std::string error;
+    if (!store.AttachFile(path, created, error)) throw std::runtime_error(std::string(key) + " " + error);
   }
 
   // Counts the operation against every entry that watches it and fires the
@@ -202,6 +212,7 @@ struct VirtualDevice::State {
   SparseStore cards[2];
   bool plugged = true;
   int busyPolls = 0;
+  bool flashCreated = true;  // false: a flash file brought its content along
   bool stuckBusy = false;    // a "busy" fault: survives reset and replug
   uint32_t sdOffset[2] = {};  // vendor SD path, per logical unit
   std::vector<ArmedFault> faults;
@@ -230,7 +241,10 @@ VirtualDevice::VirtualDevice(const DeviceConfig& config) : config_(config) {
     }
   }
   std::memcpy(block0 + kUserIdAt, config_.userId.data(), config_.userId.size());
-  if (state_->flash.InRange(0, sizeof block0)) state_->flash.Write(0, block0, sizeof block0);
+  // A flash file that already existed keeps what the last run left there.
+  if (state_->flashCreated && state_->flash.InRange(0, sizeof block0) &&
+      !state_->flash.Write(0, block0, sizeof block0))
+    throw std::runtime_error("flashFile " + config_.flashFile + ": cannot be written");
 }
 
 VirtualDevice::~VirtualDevice() = default;
@@ -422,16 +436,16 @@ CommandResult VirtualDevice::Run(int lun, const uint8_t cdb[16], Direction direc
           break;
         }
         case Op::FlashRead:
-          s.flash.Read(at, buffer, bytes);
+          ok = s.flash.Read(at, buffer, bytes);
           sleepUs += TransferUs(bytes, timing.flashReadMBps);
           break;
         case Op::FlashWrite:
-          s.flash.And(at, buffer, bytes);
+          ok = s.flash.And(at, buffer, bytes);
           sleepUs += TransferUs(bytes, timing.flashWriteMBps);
           break;
         case Op::ChipErase:
         case Op::SectorErase:
-          s.flash.Blank(at, bytes);
+          ok = s.flash.Blank(at, bytes);
           s.busyPolls = config_.eraseBusyPolls;
           sleepUs += timing.eraseLatencyUs;
           break;
@@ -447,12 +461,12 @@ CommandResult VirtualDevice::Run(int lun, const uint8_t cdb[16], Direction direc
           break;
         case Op::Read10:
         case Op::VendorSdRead:
-          card.Read(at, buffer, bytes);
+          ok = card.Read(at, buffer, bytes);
           sleepUs += TransferUs(bytes, timing.sdReadMBps);
           break;
         case Op::Write10:
         case Op::VendorSdWrite:
-          card.Write(at, buffer, bytes);
+          ok = card.Write(at, buffer, bytes);
           sleepUs += TransferUs(bytes, timing.sdWriteMBps);
           break;
         case Op::CardSectors:
@@ -470,8 +484,11 @@ CommandResult VirtualDevice::Run(int lun, const uint8_t cdb[16], Direction direc
         }
       }
 
+      // A backing file that could not be read or written (a full disk).
+      if (!ok) result = CommandResult::Failed;
+
       // One flipped bit, where a read-back or the caller will see it.
-      if (fault.corrupt) {
+      if (ok && fault.corrupt) {
         const bool stored = cmd->op == Op::FlashWrite || cmd->op == Op::ChipErase || cmd->op == Op::SectorErase ||
                             cmd->op == Op::Write10 || cmd->op == Op::VendorSdWrite;
         if (stored && bytes > 0) {
@@ -491,23 +508,20 @@ CommandResult VirtualDevice::Run(int lun, const uint8_t cdb[16], Direction direc
 bool VirtualDevice::PeekFlash(uint64_t address, uint8_t* buffer, uint64_t length) const {
   std::lock_guard lock(state_->mutex);
   if (buffer == nullptr || !state_->flash.InRange(address, length)) return false;
-  state_->flash.Read(address, buffer, length);
-  return true;
+  return state_->flash.Read(address, buffer, length);
 }
 
 bool VirtualDevice::PokeFlash(uint64_t address, const uint8_t* buffer, uint64_t length) {
   std::lock_guard lock(state_->mutex);
   if (buffer == nullptr || !state_->flash.InRange(address, length)) return false;
-  state_->flash.Write(address, buffer, length);
-  return true;
+  return state_->flash.Write(address, buffer, length);
 }
 
 bool VirtualDevice::PeekSd(int lun, uint64_t offset, uint8_t* buffer, uint64_t length) const {
   if (!ValidLun(lun)) return false;
   std::lock_guard lock(state_->mutex);
   if (buffer == nullptr || !state_->cards[lun].InRange(offset, length)) return false;
-  state_->cards[lun].Read(offset, buffer, length);
-  return true;
+  return state_->cards[lun].Read(offset, buffer, length);
 }
 
 uint64_t VirtualDevice::SdBytesStored(int lun) const {
@@ -521,8 +535,7 @@ bool VirtualDevice::FormatCard(int lun) {
   std::lock_guard lock(state_->mutex);
   if (!state_->plugged) return false;
   SparseStore& card = state_->cards[lun];
-  card.Blank(0, card.Size());
-  return true;
+  return card.Blank(0, card.Size());
 }
 
 }  // namespace qmr::sim

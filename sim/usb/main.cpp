@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -73,7 +74,12 @@ class Emulator {
       error = config + ": no devices";
       return false;
     }
-    bus_ = std::make_unique<qmr::sim::Bus>(parsed);
+    try {
+      bus_ = std::make_unique<qmr::sim::Bus>(parsed);
+    } catch (const std::exception& e) {  // a backing file that cannot be used
+      error = config + ": " + e.what();
+      return false;
+    }
     int i = 0;
     for (const auto& model : bus_->Devices()) {
       qmr::sim::usb::UsbIdentity id;

@@ -80,6 +80,11 @@ struct DeviceConfig {
   std::string usbInstanceId;  // shared by both logical units; "" = derived from the letter
   int64_t plugAtMs = -1;      // scheduled plug-in (ms after the bus starts); -1 = plugged at start
   int64_t unplugAtMs = -1;    // scheduled removal; -1 = never
+  // Files that hold the flash and the cards, so that their content outlasts
+  // the process; created when absent. "" = kept in memory.
+  std::string flashFile;
+  std::string sdFile;   // logical unit 0's card
+  std::string sd2File;  // logical unit 1's card
 };
 
 struct SimConfig {
@@ -131,6 +136,8 @@ DeviceConfig DefaultDevice(int index);
 
 class VirtualDevice {
  public:
+  // Throws std::runtime_error when a flashFile, sdFile or sd2File cannot be
+  // used (the message names the file and why).
   explicit VirtualDevice(const DeviceConfig& config);
   ~VirtualDevice();
   VirtualDevice(const VirtualDevice&) = delete;
@@ -185,6 +192,7 @@ class VirtualDevice {
 // The set of simulated devices, found by drive letter.
 class Bus {
  public:
+  // Throws std::runtime_error as VirtualDevice does.
   explicit Bus(const SimConfig& config);
   ~Bus();
 
