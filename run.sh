@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Ardentix: one entry point for building, testing and running the station.
 #   ./run.sh demo        burn simulated devices with the command-line station
+#   ./run.sh check       the normal build and its tests, but the slow ones (minutes, no root)
 #   ./run.sh test        build and run the whole test suite (normal and sanitizer builds, Windows)
 #   ./run.sh test-windows  cross-build for Windows and run its tests under Wine
 #   ./run.sh fuzz [SECS] run each fuzz target for a while (default 60 s), growing fuzz/corpus/
@@ -27,47 +28,69 @@ use_ccache() {
 }
 deps() { "$ROOT/scripts/install-deps.sh"; use_ccache; }
 
-# configure DIR [cmake args...]: configure once, then let ninja reconfigure as needed.
+# The build trees and their options live in CMakePresets.json.
+# configure PRESET: configures the preset's tree when it has none yet or when
+# the presets changed since it was last configured (a changed option reaches
+# an existing tree); otherwise ninja reconfigures by itself as CMakeLists change.
 configure() {
-  local dir=$1; shift
-  if [ ! -f "$dir/build.ninja" ]; then
-    cmake -S "$ROOT" -B "$dir" -G Ninja "$@"
+  local preset=$1 dir
+  dir=$(preset_dir "$preset")
+  local stamp="$dir/.ardentix-preset" want
+  want="$preset $(sha256sum "$ROOT/CMakePresets.json" | cut -d' ' -f1)"
+  if [ ! -f "$dir/build.ninja" ] || [ "$(cat "$stamp" 2>/dev/null)" != "$want" ]; then
+    cmake --preset "$preset"
+    echo "$want" >"$stamp"
   fi
 }
 
-build_main() {
-  configure "$ROOT/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
-  cmake --build "$ROOT/build" -j "$JOBS"
+# preset_dir PRESET: the preset's build tree.
+preset_dir() {
+  case "$1" in
+    default) echo "$ROOT/build" ;;
+    cross-windows) echo "$ROOT/build-windows" ;;
+    cross-windows-x86) echo "$ROOT/build-windows-x86" ;;
+    *) echo "$ROOT/build-$1" ;;
+  esac
 }
 
+# build PRESET [cmake --build args...]: configures as needed, then builds.
+build() {
+  local preset=$1; shift
+  configure "$preset"
+  cmake --build --preset "$preset" -j "$JOBS" "$@"
+}
+
+build_main() { build default; }
+
+# run_ctest PRESET [ctest args...]: the preset's tests (labels, environment).
 run_ctest() {
-  local dir=$1; shift
-  (cd "$dir" && ctest --output-on-failure -j "$JOBS" "$@")
+  local preset=$1; shift
+  ctest --preset "$preset" -j "$JOBS" "$@"
+}
+
+cmd_check() {
+  deps
+  build_main
+  run_ctest check
+  echo "Checked: the normal build's tests but those labelled slow (ctest --test-dir build -L slow; ./run.sh test runs all)."
 }
 
 cmd_test() {
   deps
   echo "== normal build =="
   build_main
-  run_ctest "$ROOT/build"
+  run_ctest default
 
   echo "== Debian package: lintian, install, use, remove =="
   "$ROOT/scripts/package.sh"
 
   echo "== AddressSanitizer + UndefinedBehaviorSanitizer build =="
-  configure "$ROOT/build-asan" -DCMAKE_BUILD_TYPE=Debug "-DARDENTIX_SANITIZE=address;undefined" -DARDENTIX_BENCH=OFF
-  cmake --build "$ROOT/build-asan" -j "$JOBS"
-  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-    run_ctest "$ROOT/build-asan"
+  build asan
+  run_ctest asan
 
   echo "== ThreadSanitizer build: the burn's, the station's and the line sender's threads =="
-  configure "$ROOT/build-tsan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DARDENTIX_SANITIZE=thread \
-    -DARDENTIX_GUI=OFF -DARDENTIX_BENCH=OFF
-  cmake --build "$ROOT/build-tsan" -j "$JOBS" --target burn_tests station_tests core_tests ardentix_soak pg_line_tests
-  for t in burn_tests station_tests pg_line_tests "core_tests --gtest_filter=DeviceSlotTable*:SettingsFile*"; do
-    TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 "$ROOT/build-tsan/bin/"$t --gtest_brief=1
-  done
-  QMR52916_SIMULATE= TSAN_OPTIONS=halt_on_error=1 "$ROOT/build-tsan/bin/ardentix_soak" 500
+  build tsan
+  run_ctest tsan
 
   echo "== system test: a Debian kernel under QEMU, the devices on its USB stack =="
   run_system_test
@@ -91,14 +114,9 @@ cmd_test_windows() {
   echo "== Windows cross build: QMR52916LIB.dll, ardentix-cli.exe and the tests, run under Wine =="
   local win="$ROOT/build-windows" x86="$ROOT/build-windows-x86"
   # The Linux command line is the reference the Windows burn is compared with.
-  configure "$ROOT/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
-  cmake --build "$ROOT/build" -j "$JOBS" --target ardentix-cli
-  configure "$win" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release \
-    -DARDENTIX_GUI=OFF -DARDENTIX_BENCH=OFF -DARDENTIX_LINUX_CLI="$ROOT/build/bin/ardentix-cli"
-  cmake --build "$win" -j "$JOBS"
-  configure "$x86" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-i686.cmake" -DCMAKE_BUILD_TYPE=Release \
-    -DARDENTIX_GUI=OFF -DARDENTIX_BENCH=OFF -DARDENTIX_TESTS=OFF
-  cmake --build "$x86" -j "$JOBS" --target QMR52916LIB
+  build default --target ardentix-cli
+  build cross-windows
+  build cross-windows-x86
   echo "-- 32-bit QMR52916LIB.dll exports"
   OBJDUMP=i686-w64-mingw32-objdump "$ROOT/tests/devicelib/check_exports.sh" "$x86/bin/QMR52916LIB.dll" \
     "$ROOT/devicelib/include/QMR52916LIB_ext.h"
@@ -106,16 +124,12 @@ cmd_test_windows() {
   export WINEPREFIX="$win/wine-prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
   trap 'wineserver -k 2>/dev/null || true' EXIT
   "$ROOT/scripts/wine-prefix.sh" "$WINEPREFIX"
-  run_ctest "$win"
+  run_ctest cross-windows
   wineserver -k 2>/dev/null || true
   trap - EXIT
 }
 
-build_fuzz() {
-  configure "$ROOT/build-fuzz" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-    -DARDENTIX_FUZZ=ON -DARDENTIX_TESTS=OFF -DARDENTIX_GUI=OFF -DARDENTIX_BENCH=OFF
-  cmake --build "$ROOT/build-fuzz" -j "$JOBS"
-}
+build_fuzz() { build fuzz; }
 
 # run_fuzzers SECONDS: each target over its seeds and new inputs; a crash fails the run.
 run_fuzzers() {
@@ -196,8 +210,7 @@ cmd_fuzz() {
 
 cmd_soak() {
   deps
-  configure "$ROOT/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
-  cmake --build "$ROOT/build" -j "$JOBS" --target ardentix_soak
+  build default --target ardentix_soak
   QMR52916_SIMULATE= QMR52916_TRACE= QMR52916_DRIVES= "$ROOT/build/bin/ardentix_soak" "${@:-10000}"
 }
 
@@ -213,6 +226,7 @@ cmd_bench() {
 
 case "${1:-}" in
   demo) shift; cmd_demo "$@" ;;
+  check) shift; cmd_check ;;
   test) shift; cmd_test "$@" ;;
   test-windows) shift; cmd_test_windows "$@" ;;
   fuzz) shift; cmd_fuzz "$@" ;;
