@@ -39,7 +39,10 @@ struct Bus::Schedule {
   std::thread thread;
 };
 
-Bus::Bus(const SimConfig& config) : systemLocation_(config.systemLocation), hub_(std::make_shared<Hub>()) {
+Bus::Bus(const SimConfig& config)
+    : systemLocation_(config.systemLocation),
+      hub_(std::make_shared<Hub>()),
+      sharedBus_(config.busMBps > 0 ? std::make_shared<SharedBus>(config.busMBps) : nullptr) {
   // Hand-built configurations get the same unit-1 letters the parser gives.
   std::vector<DeviceConfig> list = config.devices;
   AssignUnitLetters(list);
@@ -49,6 +52,7 @@ Bus::Bus(const SimConfig& config) : systemLocation_(config.systemLocation), hub_
   for (const DeviceConfig& d : list) {
     auto device = std::make_shared<VirtualDevice>(d);
     device->SetPlugNotifier([hub = hub_](bool arrived, uint32_t mask) { hub->Notify(arrived, mask); });
+    if (sharedBus_) device->SetSharedBus(sharedBus_);
     if (d.plugAtMs >= 0) events.push_back({start + std::chrono::milliseconds(d.plugAtMs), device, true});
     if (d.unplugAtMs >= 0) events.push_back({start + std::chrono::milliseconds(d.unplugAtMs), device, false});
     devices_.push_back(std::move(device));

@@ -274,7 +274,7 @@ bool ParseDevice(Reader& r, const json& v, const std::string& path, int index, c
   if (!r.Keys(v, path,
               {"letter", "luns", "vendor", "product", "revision", "identify", "flashId", "flashSizeKB", "serial",
                "userId", "sdSectors", "sd2Sectors", "lun1Letter", "eraseBusyPolls", "timing", "usbInstanceId",
-               "plugAtMs", "unplugAtMs", "faults", "flashFile", "sdFile", "sd2File"}))
+               "plugAtMs", "unplugAtMs", "faults", "flashFile", "sdFile", "sd2File", "cardSpeed", "cardMBps"}))
     return false;
   if (!v.contains("letter")) return r.Fail(path, "missing \"letter\"");
   DeviceConfig d = DefaultDevice(index);
@@ -356,6 +356,13 @@ bool ParseDevice(Reader& r, const json& v, const std::string& path, int index, c
       std::filesystem::path path(file);
       if (path.is_relative() && !r.base().empty()) path = std::filesystem::path(r.base()) / path;
       (k == "flashFile" ? d.flashFile : k == "sdFile" ? d.sdFile : d.sd2File) = path.lexically_normal().string();
+    } else if (k == "cardSpeed") {
+      if (!x.is_number() || x.get<double>() < 0.01 || x.get<double>() > 100)
+        ok = r.Fail(p, "expected a factor of 0.01 to 100, got " + Show(x));
+      else
+        d.cardSpeed = x.get<double>();
+    } else if (k == "cardMBps") {
+      ok = r.Rate(x, p, d.cardMBps);
     } else if (k == "faults") {
       if (!x.is_array()) return r.Fail(p, "expected a list of faults, got " + Show(x));
       d.faults.clear();
@@ -479,7 +486,7 @@ bool ParseDocument(Reader& r, const std::string& text, SimConfig& out) {
   json doc;
   if (!ParseJsonText(r, text, doc)) return false;
   if (!doc.is_object()) return r.Fail("", "expected an object at the top, got " + Show(doc));
-  if (!r.Keys(doc, "", {"timing", "devices", "location"})) return false;
+  if (!r.Keys(doc, "", {"timing", "devices", "location", "busMBps"})) return false;
   SimConfig config;
   if (doc.contains("location")) {
     const json& location = doc["location"];
@@ -492,7 +499,10 @@ bool ParseDocument(Reader& r, const std::string& text, SimConfig& out) {
   if (doc.contains("timing")) {
     shared.emplace();
     if (!ParseTiming(r, doc["timing"], "timing", *shared)) return false;
+    // A USB 2.0 hub moves about 35 MB/s in all, however many devices share it.
+    if (doc["timing"] == "realistic") config.busMBps = 35;
   }
+  if (doc.contains("busMBps") && !r.Rate(doc["busMBps"], "busMBps", config.busMBps)) return false;
   if (doc.contains("devices")) {
     const json& list = doc["devices"];
     if (!list.is_array()) return r.Fail("devices", "expected a list of devices, got " + Show(list));

@@ -229,6 +229,15 @@ VirtualDevice::VirtualDevice(const DeviceConfig& config) : config_(config) {
   if (config_.usbInstanceId.empty()) config_.usbInstanceId = DefaultInstanceId(config_.letter - 'E');
   state_ = std::make_unique<State>(config_, uint64_t(config_.flashSizeKB) * 1024);
   state_->plugged = config_.plugAtMs < 0;
+  sdReadMBps_ = config_.timing.sdReadMBps;
+  sdWriteMBps_ = config_.timing.sdWriteMBps;
+  if (config_.cardMBps > 0 && sdWriteMBps_ > 0) {
+    sdReadMBps_ *= config_.cardMBps / sdWriteMBps_;
+    sdWriteMBps_ = config_.cardMBps;
+  } else if (config_.cardSpeed > 0) {
+    sdReadMBps_ *= config_.cardSpeed;
+    sdWriteMBps_ *= config_.cardSpeed;
+  }
 
   // Factory block 0: the serial as UTF-16LE digits and the user id.
   uint8_t block0[kUserIdAt + 20];
@@ -248,6 +257,20 @@ VirtualDevice::VirtualDevice(const DeviceConfig& config) : config_(config) {
 }
 
 VirtualDevice::~VirtualDevice() = default;
+
+void VirtualDevice::SetSharedBus(std::shared_ptr<SharedBus> bus) { sharedBus_ = std::move(bus); }
+
+double SharedBus::Share(double ownMBps, double busMBps, int active) {
+  if (busMBps <= 0 || active <= 0) return ownMBps;
+  return std::min(ownMBps, busMBps / active);
+}
+
+uint64_t SharedBus::Begin(uint64_t bytes, double ownMBps) {
+  const int active = active_.fetch_add(1) + 1;
+  return TransferUs(bytes, Share(ownMBps, mbps_, active));
+}
+
+void SharedBus::End() { active_.fetch_sub(1); }
 
 char VirtualDevice::LetterOf(int lun) const {
   if (lun == 0) return config_.letter;
@@ -342,6 +365,9 @@ CommandResult VirtualDevice::Run(int lun, const uint8_t cdb[16], Direction direc
     if (!s.plugged || !ValidLun(lun)) return CommandResult::Gone;
     const Timing& timing = config_.timing;
     uint64_t sleepUs = timing.commandLatencyUs;
+    // Data moved and the rate it would move at alone; the shared bus may slow it.
+    uint64_t movedBytes = 0;
+    double ownMBps = 0;
     SparseStore& card = s.cards[lun];
     const uint64_t cardSectors = lun == 0 ? config_.sdSectors : config_.sd2Sectors;
 
@@ -437,11 +463,11 @@ CommandResult VirtualDevice::Run(int lun, const uint8_t cdb[16], Direction direc
         }
         case Op::FlashRead:
           ok = s.flash.Read(at, buffer, bytes);
-          sleepUs += TransferUs(bytes, timing.flashReadMBps);
+          movedBytes = bytes, ownMBps = timing.flashReadMBps;
           break;
         case Op::FlashWrite:
           ok = s.flash.And(at, buffer, bytes);
-          sleepUs += TransferUs(bytes, timing.flashWriteMBps);
+          movedBytes = bytes, ownMBps = timing.flashWriteMBps;
           break;
         case Op::ChipErase:
         case Op::SectorErase:
@@ -462,12 +488,12 @@ CommandResult VirtualDevice::Run(int lun, const uint8_t cdb[16], Direction direc
         case Op::Read10:
         case Op::VendorSdRead:
           ok = card.Read(at, buffer, bytes);
-          sleepUs += TransferUs(bytes, timing.sdReadMBps);
+          movedBytes = bytes, ownMBps = sdReadMBps_;
           break;
         case Op::Write10:
         case Op::VendorSdWrite:
           ok = card.Write(at, buffer, bytes);
-          sleepUs += TransferUs(bytes, timing.sdWriteMBps);
+          movedBytes = bytes, ownMBps = sdWriteMBps_;
           break;
         case Op::CardSectors:
           PutLe32(buffer, Clamp32(cardSectors));
@@ -499,7 +525,10 @@ CommandResult VirtualDevice::Run(int lun, const uint8_t cdb[16], Direction direc
         }
       }
     }
+    const bool shared = sharedBus_ && ownMBps > 0 && movedBytes > 0;
+    sleepUs += shared ? sharedBus_->Begin(movedBytes, ownMBps) : TransferUs(movedBytes, ownMBps);
     if (sleepUs > 0) std::this_thread::sleep_for(std::chrono::microseconds(sleepUs));
+    if (shared) sharedBus_->End();
   }
   if (vanished) NotifyPlug(false);
   return result;

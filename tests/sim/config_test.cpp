@@ -143,6 +143,33 @@ TEST(SimConfigJson, EveryKeyIsRead) {
   EXPECT_FALSE(Timing::Realistic().IsZero());
 }
 
+TEST(SimConfigJson, SharedBusAndCardSpeeds) {
+  struct Case {
+    const char* json;
+    double busMBps;
+    double cardSpeed;
+    double cardMBps;
+  };
+  const Case cases[] = {
+      {R"({"devices":[{"letter":"E"}]})", 0, 1, 0},
+      {R"({"timing":"zero","devices":[{"letter":"E"}]})", 0, 1, 0},
+      {R"({"timing":"realistic","devices":[{"letter":"E"}]})", 35, 1, 0},
+      {R"({"timing":"realistic","busMBps":0,"devices":[{"letter":"E"}]})", 0, 1, 0},
+      {R"({"busMBps":20.5,"devices":[{"letter":"E","cardSpeed":0.85}]})", 20.5, 0.85, 0},
+      {R"({"timing":"realistic","devices":[{"letter":"E","cardMBps":9}]})", 35, 1, 9},
+  };
+  for (const Case& tc : cases) {
+    SCOPED_TRACE(tc.json);
+    SimConfig config;
+    std::string error;
+    ASSERT_TRUE(ParseSimSpec(tc.json, config, error)) << error;
+    EXPECT_EQ(config.busMBps, tc.busMBps);
+    ASSERT_EQ(config.devices.size(), 1u);
+    EXPECT_EQ(config.devices[0].cardSpeed, tc.cardSpeed);
+    EXPECT_EQ(config.devices[0].cardMBps, tc.cardMBps);
+  }
+}
+
 TEST(SimConfigJson, LocationFromTheConfigurationOrTheSystem) {
   const std::pair<std::string, bool> cases[] = {
       {R"({"devices":[]})", false},
@@ -240,6 +267,10 @@ TEST(SimConfigJson, BadDescriptionsAreRefusedWhole) {
       {Devices(R"({"letter":"E","timing":{"commandLatencyUs":-1}})"), "devices[0].timing.commandLatencyUs: expected 0 to"},
       {Devices(R"({"letter":"E","timing":{"flashWriteMBps":-0.5}})"), "devices[0].timing.flashWriteMBps: expected a rate"},
       {R"({"timing":7,"devices":[]})", R"(timing: expected "zero", "realistic" or an object, got 7)"},
+      {R"({"busMBps":-1,"devices":[]})", "busMBps: expected a rate of 0 (instant) or more MB/s, got -1"},
+      {Devices(R"({"letter":"E","cardSpeed":0})"), "devices[0].cardSpeed: expected a factor of 0.01 to 100, got 0"},
+      {Devices(R"({"letter":"E","cardSpeed":"fast"})"), "devices[0].cardSpeed: expected a factor of 0.01 to 100"},
+      {Devices(R"({"letter":"E","cardMBps":-3})"), "devices[0].cardMBps: expected a rate"},
       {Devices(R"({"letter":"E","faults":{"on":"lock"}})"), "devices[0].faults: expected a list of faults"},
       {Devices(R"({"letter":"E","faults":[{"on":"lock"},{"on":"flash-wrte"}]})"),
        R"(devices[0].faults[1].on: unknown command "flash-wrte" (one of open, identify,)"},

@@ -444,6 +444,65 @@ TEST(SimTiming, CommandsTakeTheConfiguredTime) {
   EXPECT_LT(elapsedMs([&] { EXPECT_TRUE(Driver(instant).SdWrite(0, Filled(65536, 1))); }), 20.0);
 }
 
+TEST(SimTiming, CardSpeedScalesTheCardsRates) {
+  struct Case {
+    const char* name;
+    double cardSpeed, cardMBps;
+    double read, write;  // MB/s the card then moves at
+  };
+  const Case cases[] = {
+      {"as the timing says", 1, 0, 20, 10},
+      {"a faster card", 1.15, 0, 23, 11.5},
+      {"a slower card", 0.5, 0, 10, 5},
+      {"its own write speed; reads keep the ratio", 1, 4, 8, 4},
+  };
+  for (const Case& tc : cases) {
+    SCOPED_TRACE(tc.name);
+    DeviceConfig c = Small();
+    c.timing.sdReadMBps = 20;
+    c.timing.sdWriteMBps = 10;
+    c.cardSpeed = tc.cardSpeed;
+    c.cardMBps = tc.cardMBps;
+    VirtualDevice d(c);
+    EXPECT_DOUBLE_EQ(d.SdReadMBps(), tc.read);
+    EXPECT_DOUBLE_EQ(d.SdWriteMBps(), tc.write);
+  }
+  VirtualDevice instant([] {
+    DeviceConfig c = Small();
+    c.cardSpeed = 2;
+    return c;
+  }());
+  EXPECT_EQ(instant.SdWriteMBps(), 0.0);  // instant timing stays instant
+}
+
+TEST(SimSharedBus, TransfersShareTheHubsBandwidth) {
+  struct Case {
+    double own, bus;
+    int active;
+    double rate;
+  };
+  const Case cases[] = {
+      {12, 35, 1, 12},      // one device: its own card is the limit
+      {12, 35, 2, 12},      // two fit
+      {12, 35, 3, 35.0 / 3},  // three already share
+      {12, 35, 8, 35.0 / 8},
+      {12, 0, 8, 12},       // no hub limit
+      {40, 35, 1, 35},      // a card faster than the hub
+  };
+  for (const Case& tc : cases) {
+    SCOPED_TRACE(testing::Message() << tc.own << " MB/s, hub " << tc.bus << ", " << tc.active << " at once");
+    EXPECT_DOUBLE_EQ(SharedBus::Share(tc.own, tc.bus, tc.active), tc.rate);
+  }
+  // Begin counts the transfers under way; End lets the next one go faster.
+  SharedBus bus(35);
+  EXPECT_EQ(bus.Begin(12'000'000, 12), 1'000'000u);
+  EXPECT_EQ(bus.Begin(12'000'000, 12), 1'000'000u);
+  EXPECT_EQ(bus.Begin(35'000'000, 12), 3'000'000u);  // a third: 35/3 MB/s
+  bus.End();
+  bus.End();
+  EXPECT_EQ(bus.Begin(12'000'000, 12), 1'000'000u);
+}
+
 TEST(SimConcurrency, TwoUnitsAndTheFlashFromSeveralThreads) {
   DeviceConfig c = Small();
   c.luns = 2;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -85,6 +86,31 @@ struct DeviceConfig {
   std::string flashFile;
   std::string sdFile;   // logical unit 0's card
   std::string sd2File;  // logical unit 1's card
+  // This device's card against the timing's SD rates: a factor, or the
+  // card's own write speed in MB/s (reads keep the timing's read/write
+  // ratio). 0 for cardMBps = not set. Instant timing stays instant.
+  double cardSpeed = 1.0;
+  double cardMBps = 0;
+};
+
+// The bandwidth the devices behind one hub share: a transfer gets its own
+// rate or its share of the hub's, whichever is lower, counting the
+// transfers under way at once. 0 MB/s = no limit.
+class SharedBus {
+ public:
+  explicit SharedBus(double mbps = 0) : mbps_(mbps) {}
+  double MBps() const { return mbps_; }
+  // The rate one of `active` transfers gets.
+  static double Share(double ownMBps, double busMBps, int active);
+  // Microseconds to move `bytes` at `ownMBps` (0 = instant) on this bus,
+  // counting this transfer among those under way; call Begin before and
+  // End after the transfer's wait.
+  uint64_t Begin(uint64_t bytes, double ownMBps);
+  void End();
+
+ private:
+  double mbps_;
+  std::atomic<int> active_{0};
 };
 
 struct SimConfig {
@@ -93,6 +119,9 @@ struct SimConfig {
   // (registry or sysfs) about simulated letters too, instead of answering
   // from the configuration. Tests of those roads run on simulated devices so.
   bool systemLocation = false;
+  // The hub's bandwidth shared by all devices (MB/s); 0 = each device at its
+  // own rates. "timing": "realistic" makes it 35 unless "busMBps" says.
+  double busMBps = 0;
 };
 
 // Reads a simulator description: a number N (N default devices on E, F, G,
@@ -144,6 +173,9 @@ class VirtualDevice {
   VirtualDevice& operator=(const VirtualDevice&) = delete;
 
   const DeviceConfig& config() const { return config_; }
+  // The card's SD rates after its own speed (MB/s, 0 = instant).
+  double SdReadMBps() const { return sdReadMBps_; }
+  double SdWriteMBps() const { return sdWriteMBps_; }
   char LetterOf(int lun) const;  // letters after auto-assignment
 
   // An open of one logical unit: false while unplugged or when an "open"
@@ -182,10 +214,13 @@ class VirtualDevice {
   uint32_t LetterMask() const;
   // The bus hears of every plug change, including a fault pulling the device.
   void SetPlugNotifier(std::function<void(bool arrived, uint32_t mask)> notifier);
+  void SetSharedBus(std::shared_ptr<SharedBus> bus);
   void NotifyPlug(bool arrived);
   bool ValidLun(int lun) const { return lun == 0 || (lun == 1 && config_.luns == 2); }
   DeviceConfig config_;
   char lun1Letter_ = 0;
+  double sdReadMBps_ = 0, sdWriteMBps_ = 0;  // the timing's rates times the card's speed
+  std::shared_ptr<SharedBus> sharedBus_;
   std::unique_ptr<State> state_;
 };
 
@@ -204,6 +239,7 @@ class Bus {
 
   uint32_t DriveMask() const;  // bit 0 = "A", letters of plugged devices
   bool SystemLocation() const { return systemLocation_; }
+  double BusMBps() const { return sharedBus_ ? sharedBus_->MBps() : 0; }
   bool Plug(char letter);      // any letter of the device; false when unknown
   bool Unplug(char letter);
 
@@ -220,6 +256,7 @@ class Bus {
   // (an open handle keeps its device).
   struct Hub;
   std::shared_ptr<Hub> hub_;
+  std::shared_ptr<SharedBus> sharedBus_;
   struct Schedule;
   std::unique_ptr<Schedule> schedule_;
 };
