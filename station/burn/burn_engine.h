@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -54,9 +55,12 @@ struct DeviceReport {
   // Bytes of the stages that completed: SD image and flash image, written and read back.
   int64_t bytesWritten = 0;
   int64_t bytesVerified = 0;
+  bool continuous = false;  // burned by the continuous line, not a batch
 };
 
 class BurnEngine;
+class ContinuousLine;
+class UnitRate;
 
 // Told about each run, for the production records.
 class RunObserver {
@@ -85,10 +89,17 @@ class BurnEngine {
 
   // The check boxes; front ends keep this in step with what the operator sees.
   RunSettings checkBoxes;
+  // "Continuous": START begins the line instead of a batch (read at START).
+  bool continuousChecked = false;
+  ContinuousLine& line() { return *line_; }
+  const ContinuousLine& line() const { return *line_; }
+  // Passed units per hour over the last hour, of batches and the line.
+  const UnitRate& unitRate() const { return *unitRate_; }
   // A check box changed: its Open button follows it (while no burn runs).
   void OnCheckBoxesChanged();
 
-  // The START button: StopBurn while a run is on, else StartBurn.
+  // The START button: StopBurn while a run is on (the line's Stop while it
+  // runs), else StartBurn.
   void OnStartButton();
   void StartBurn();
   void StopBurn();
@@ -131,6 +142,7 @@ class BurnEngine {
   RunSettings runSettings;
 
  private:
+  friend class ContinuousLine;
   // The drives a run burns: listed, ready and on logical unit 0, taken on
   // the station's thread, where the list changes.
   std::vector<DeviceListEntry> DrivesToBurn();
@@ -165,6 +177,10 @@ class BurnEngine {
 
   mutable std::mutex reportMutex_;
   std::map<char, DeviceReport> reports_;
+
+  std::unique_ptr<UnitRate> unitRate_;
+  std::unique_ptr<ContinuousLine> line_;
+  std::atomic<bool> lineRun_{false};  // the workers of this run are the line's
 };
 
 }  // namespace ardentix

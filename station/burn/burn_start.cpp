@@ -4,6 +4,7 @@
 
 #include "QMR52916LIB_ext.h"
 #include "burn/burn_engine.h"
+#include "burn/continuous_line.h"
 #include "burnfiles/assemble.h"
 #include "burnfiles/texts.h"
 #include "core/strings.h"
@@ -21,7 +22,8 @@ bool Exists(const std::filesystem::path& p) {
 
 }  // namespace
 
-BurnEngine::BurnEngine(Station& station) : station_(station) {
+BurnEngine::BurnEngine(Station& station)
+    : station_(station), unitRate_(std::make_unique<UnitRate>()), line_(std::make_unique<ContinuousLine>(*this, station)) {
   controls_.startCaption = StringText(115);
   OnCheckBoxesChanged();
 }
@@ -36,7 +38,9 @@ void BurnEngine::OnCheckBoxesChanged() {
 }
 
 void BurnEngine::OnStartButton() {
-  if (Running())
+  if (Running() && line_->Active())
+    line_->Stop();
+  else if (Running())
     StopBurn();
   else
     StartBurn();
@@ -60,7 +64,9 @@ void BurnEngine::StopBurn() {
 }
 
 void BurnEngine::StartBurn() {
-  if (station_.rows().Count() == 0) return;
+  // The line starts with no device plugged in: they come as it runs.
+  const bool line = continuousChecked;
+  if (station_.rows().Count() == 0 && !line) return;
   BurnFileSet& files = station_.files();
   const RunSettings run = checkBoxes;
   MessageSink& messages = station_.messages();
@@ -102,9 +108,18 @@ void BurnEngine::StartBurn() {
     reports_.clear();
   }
   station_.BurnRunning = 1;
+  lineRun_ = line;
+  unitRate_->Start(station_.clock().NowMs());
   if (observer_) observer_->RunStarting(*this);
   SetBurnControls(false);
   controls_.startCaption = StringText(116);
+  if (line) {
+    // Stop stays at hand: it is how the line ends.
+    controls_.startEnabled = true;
+    line_->Begin();
+    station_.NotifyChanged();
+    return;
+  }
   station_.NotifyChanged();
 
   // The pre-test opens devices and the workers start 500 ms apart: that runs
@@ -233,6 +248,7 @@ void BurnEngine::WaitForWorkers() {
   }
   for (auto& t : workers)
     if (t.joinable()) t.join();
+  line_->JoinWorkers();
 }
 
 std::vector<DeviceReport> BurnEngine::Reports() const {

@@ -2,6 +2,7 @@
 // then the result in its slot and the counters.
 #include "QMR52916LIB_ext.h"
 #include "burn/burn_engine.h"
+#include "burn/continuous_line.h"
 
 namespace ardentix {
 namespace {
@@ -62,6 +63,7 @@ void BurnEngine::BurnWorker(DeviceListEntry entry) {
     r.lun = lun;
     r.startedMs = clock.NowMs();
     r.flashIdText = station_.Identified(letter).flashIdText;
+    r.continuous = lineRun_;
     r.location = LocationOf(letter);
   }
   slots.SetDeviceDuplicateSerial(letter, false);
@@ -140,6 +142,7 @@ void BurnEngine::BurnWorker(DeviceListEntry entry) {
     slots.SetDeviceOutcome(letter, BurnOutcome::Passed);
     slots.SetDeviceResult(letter, status::kSuccess);
     SaveCounterNow(true);
+    unitRate_->Note(clock.NowMs());
   } else {
     if (h != QMR_INVALID_HANDLE) QMR_CloseDevice(h);
     ++station_.FailCount;
@@ -168,15 +171,16 @@ void BurnEngine::BurnWorker(DeviceListEntry entry) {
     r.result = finalResult;
     if (runSettings.flashEnabled && lun == 0) r.serial = SerialDigits(station_.FlashSerialCache(letter));
   }
-  if (observer_) {
-    DeviceReport report;
-    {
-      std::lock_guard lock(reportMutex_);
-      report = reports_[letter];
-    }
-    observer_->DeviceFinished(report);
+  DeviceReport report;
+  {
+    std::lock_guard lock(reportMutex_);
+    report = reports_[letter];
   }
-  NoteWorkerFinished();
+  if (observer_) observer_->DeviceFinished(report);
+  if (lineRun_)
+    line_->WorkerDone(report);
+  else
+    NoteWorkerFinished();
 }
 
 }  // namespace ardentix

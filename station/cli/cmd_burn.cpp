@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "burn/burn_engine.h"
+#include "burn/continuous_line.h"
 #include "burnfiles/import.h"
 #include "burnfiles/sections.h"
 #include "cli/session.h"
@@ -19,11 +20,14 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: ardentix-cli burn [--sd1 IMG] [--sd2 IMG] [--flash VLR [--voice FILE] [--sysconfig FILE]]\n"
-    "                         [--simulate N|FILE] [--station-dir DIR] [--json FILE] [--loop]";
+    "                         [--simulate N|FILE] [--station-dir DIR] [--json FILE]\n"
+    "                         [--loop | --continuous [--for SECONDS]]";
 
 struct BurnOptions {
   std::filesystem::path sd1, sd2, flash, voice, sysconfig, json;
   bool loop = false;
+  bool continuous = false;
+  int64_t forMs = -1;  // --for: how long the line runs; -1 until Ctrl-C
 };
 
 bool Parse(const Args& args, BurnOptions& o, std::string& problem) {
@@ -51,10 +55,29 @@ bool Parse(const Args& args, BurnOptions& o, std::string& problem) {
       if (!path(o.json)) return false;
     } else if (a == "--loop") {
       o.loop = true;
+    } else if (a == "--continuous") {
+      o.continuous = true;
+    } else if (a == "--for") {
+      char* end = nullptr;
+      const std::string value = i + 1 < args.size() ? args[++i] : "";
+      const double seconds = value.empty() ? -1 : std::strtod(value.c_str(), &end);
+      if (value.empty() || *end != 0 || !(seconds > 0) || seconds > 1e7) {
+        problem = "--for needs a number of seconds above 0";
+        return false;
+      }
+      o.forMs = int64_t(seconds * 1000);
     } else {
       problem = "unexpected argument \"" + a + "\"";
       return false;
     }
+  }
+  if (o.loop && o.continuous) {
+    problem = "--loop and --continuous are two ways of burning: give one";
+    return false;
+  }
+  if (o.forMs >= 0 && !o.continuous) {
+    problem = "--for is for --continuous";
+    return false;
   }
   if ((!o.voice.empty() || !o.sysconfig.empty()) && o.flash.empty()) {
     problem = "--voice and --sysconfig replace sections of the package given with --flash";
@@ -150,6 +173,65 @@ bool RunOnce(Session& session, BurnEngine& engine, ProgressView& view) {
   return true;
 }
 
+const char* EventText(LineEvent::Kind kind) {
+  switch (kind) {
+    case LineEvent::Kind::Arrived:
+      return "identified, waiting";
+    case LineEvent::Kind::Started:
+      return "burning";
+    case LineEvent::Kind::Finished:
+      return "";
+    case LineEvent::Kind::Removed:
+      return "removed";
+  }
+  return "";
+}
+
+std::string Seconds(int64_t ms) {
+  std::ostringstream s;
+  s << std::fixed << std::setprecision(1) << double(ms) / 1000.0;
+  return s.str();
+}
+
+// The line until Ctrl-C or --for, a line per device event; then Stop, and
+// the running devices finish. Returns the devices it finished.
+std::vector<DeviceReport> RunLine(Session& session, BurnEngine& engine, const BurnOptions& options, Context& ctx,
+                                  bool* started) {
+  Station& station = session.station();
+  const int64_t begin = session.clock().NowMs();
+  ContinuousLine& line = engine.line();
+  line.SetEventListener([&](const LineEvent& e) {
+    ctx.out << "[" << std::setw(8) << Seconds(e.ms - begin) << " s] " << e.letter << ": ";
+    if (e.kind == LineEvent::Kind::Finished) {
+      const DeviceReport& r = e.report;
+      ctx.out << OutcomeText(r.outcome) << "  " << StatusText(r.result) << "  serial "
+              << (r.serial.empty() ? "-" : r.serial) << "  " << Seconds(r.endedMs - r.startedMs) << " s  ("
+              << std::fixed << std::setprecision(1) << engine.unitRate().PerHour(session.clock().NowMs())
+              << " units/h)";
+    } else {
+      ctx.out << EventText(e.kind);
+    }
+    ctx.out << std::endl;
+  });
+  ctx.out << "Continuous: each device plugged in is burned; Ctrl-C stops" << std::endl;
+  engine.OnStartButton();
+  *started = engine.Running();
+  if (!*started) {
+    line.SetEventListener(nullptr);
+    return {};
+  }
+  session.RunUntil(nullptr, options.forMs);
+  ctx.out << "Stopping: the devices being burned finish..." << std::endl;
+  engine.OnStartButton();  // Stop
+  // Past a Ctrl-C too: the running devices finish and their records are written.
+  session.loop().Run([&] { return !engine.Running(); });
+  engine.WaitForWorkers();
+  session.loop().RunPending();
+  station.RefreshDeviceRows();
+  line.SetEventListener(nullptr);
+  return line.Finished();
+}
+
 }  // namespace
 
 int BurnCommand(const Args& args, Context& ctx) {
@@ -192,17 +274,33 @@ int BurnCommand(const Args& args, Context& ctx) {
     }
   }
 
-  if (station.rows().Count() == 0) {
+  if (station.rows().Count() == 0 && !options.continuous) {
     ctx.err << "ardentix-cli burn: No device found\n";
     return kExitUsage;
   }
 
   ProgressView view(station, ctx.out, ctx.interactive);
-  station.SetChangeListener([&] { view.Update(); });
   int passedTotal = 0, failedTotal = 0;
   std::vector<DeviceReport> allReports;
   int status = kExitOk;
-  for (;;) {
+  if (options.continuous) {
+    engine.continuousChecked = true;
+    const int32_t passBefore = station.PassCount, failBefore = station.FailCount;
+    const int64_t begin = session.clock().NowMs();
+    bool started = false;
+    allReports = RunLine(session, engine, options, ctx, &started);
+    if (!started) return kExitFailed;  // START said why
+    passedTotal = station.PassCount - passBefore;
+    failedTotal = station.FailCount - failBefore;
+    if (failedTotal > 0) status = kExitFailed;
+    const double hours = double(session.clock().NowMs() - begin) / 3'600'000.0;
+    ctx.out << "Units: " << passedTotal << " passed in " << Seconds(session.clock().NowMs() - begin) << " s";
+    if (hours > 0) ctx.out << " (" << std::fixed << std::setprecision(1) << passedTotal / hours << " units/h)";
+    ctx.out << "\n";
+  }
+
+  if (!options.continuous) station.SetChangeListener([&] { view.Update(); });
+  for (; !options.continuous;) {
     const int32_t passBefore = station.PassCount, failBefore = station.FailCount;
     if (!RunOnce(session, engine, view)) {
       status = kExitFailed;

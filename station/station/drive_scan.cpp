@@ -122,6 +122,11 @@ void Station::IdentifyDevice(char letter) {
   if (!recognised) return;
 
   entry.lun = LogicalUnitOf(letter);
+  ListDrive(letter, entry, flashId, host_.DeviceNode(letter));
+}
+
+void Station::ListDrive(char letter, DeviceListEntry entry, const std::string& flashId, const std::string& node) {
+  const int a = rows_.Count();
   if (slots_.AddToDeviceList(entry) != 1) return;
 
   char no[16], drive[32];
@@ -129,13 +134,98 @@ void Station::IdentifyDevice(char letter) {
   std::snprintf(drive, sizeof drive, "%c(%d) :", letter, entry.lun);
   rows_.Append({no, drive, StringText(118), "---"});
 
-  const std::string node = host_.DeviceNode(letter);
   {
     std::lock_guard lock(cacheMutex_);
     identified_[size_t(SlotIndex(letter))] = IdentifiedDrive{flashId, node};
   }
   masterImageDrives_.push_back(std::string(1, letter) + ":" + (node.empty() ? "" : " " + node));
   if (masterImageSelection_ < 0) masterImageSelection_ = 0;
+}
+
+DriveProbe Station::ProbeDrive(char letter) const {
+  // The same commands, in the same order, as ScanDrives and IdentifyDevice.
+  DriveProbe probe;
+  probe.letter = letter;
+  if (host_.GetDriveType(letter) != DriveType::Removable) return probe;
+  void* h = TVQ_OpenDevice(letter);
+  if (IsInvalid(h)) return probe;
+  unsigned char id[5] = {};
+  if (!TVQ_GetFlashID(h, id) || (id[0] == 0xFF && id[1] == 0xFF && id[2] == 0xFF && id[3] == 0xFF) ||
+      LogicalUnitOf(letter) != 0) {
+    QMR_CloseDevice(h);
+    return probe;
+  }
+  std::vector<unsigned char> block(64 * 1024, 0);
+  const bool read = TVQ_FlashRead(h, block.data(), 0, 8) != 0;
+  QMR_CloseDevice(h);
+  if (!read) return probe;
+  std::memcpy(probe.serial.data(), block.data() + kSerialOffset, probe.serial.size());
+  std::memcpy(probe.userId.data(), block.data() + kUserIdOffset, probe.userId.size());
+  if (SerialDigits(probe.serial).empty()) probe.serial.fill(0xFF);
+
+  h = TVQ_OpenDevice(letter);
+  if (IsInvalid(h)) return probe;
+  unsigned char inquiry[36] = {};
+  const bool recognised = USB_Inquiry(h, inquiry) && Recognised(inquiry);
+  std::memset(id, 0, sizeof id);
+  TVQ_GetFlashID(h, id);
+  probe.flashId = FlashIdText(id);
+  QMR_CloseDevice(h);
+  if (!recognised) return probe;
+  probe.lun = LogicalUnitOf(letter);
+  probe.deviceNode = host_.DeviceNode(letter);
+  probe.candidate = true;
+  return probe;
+}
+
+bool Station::AcceptProbedDrive(const DriveProbe& probe) {
+  const char letter = probe.letter;
+  if (!probe.candidate || rows_.Count() >= kMaxShownDevices || slots_.FindInDeviceList(letter) >= 0) return false;
+  SetFlashSerialCache(letter, probe.serial);
+  SetFlashIdCache(letter, probe.userId);
+  DeviceListEntry entry;
+  entry.driveLetter = letter;
+  entry.lun = probe.lun;
+  entry.spiClockMHz = catalogue_.FrequencyForId(probe.flashId);
+  ListDrive(letter, entry, probe.flashId, probe.deviceNode);
+  return slots_.FindInDeviceList(letter) >= 0;
+}
+
+uint32_t Station::ListedMask() const {
+  uint32_t mask = 0;
+  for (int b = 0; b < slots_.GetDeviceCount(); ++b) {
+    const char letter = slots_.GetListedLetter(b);
+    if (letter >= 'A' && letter <= 'Z') mask |= 1u << (letter - 'A');
+  }
+  return mask;
+}
+
+void Station::ApplyRemovedDrives(uint32_t removed, uint32_t gone) {
+  for (char letter = 'C'; letter <= 'Z'; ++letter) {
+    if ((removed & (1u << (letter - 'A'))) == 0) continue;
+    FlashUserId zero{};
+    SetFlashIdCache(letter, zero);
+    DriveGone(letter, gone | removed);
+    RemoveMasterImageDrive(letter);
+  }
+}
+
+void Station::DriveGone(char removed, uint32_t goneMask) {
+  // As OnDriveRemoved, with the probes already made.
+  for (int row = 0; row < rows_.Count(); ++row) {
+    const char letter = RowLetter(row);
+    const DeviceStatus status = slots_.GetDeviceStatus(letter);
+    const bool gone = letter >= 'A' && letter <= 'Z' && (goneMask & (1u << (letter - 'A'))) != 0;
+    if ((status == DeviceStatus::Burning && gone) || status == DeviceStatus::AwaitingRemoval) {
+      slots_.SetDeviceOutcome(letter, BurnOutcome::Failed);
+      slots_.SetDeviceResult(letter, status::kRemoveDevice);
+    }
+    if (letter == removed) {
+      rows_.Delete(row);
+      slots_.RemoveFromDeviceList(letter);
+      break;
+    }
+  }
 }
 
 void Station::ReleaseFinishedDevices() {

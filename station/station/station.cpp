@@ -68,7 +68,19 @@ void Station::OnVolumeChange(bool arrived, uint32_t mask) {
 }
 
 void Station::OnTimer(int id) {
-  if (id == kArrivalTimer && BurnRunning == 0) {
+  if (id == kArrivalTimer && volumeHandler_.arrivals) {
+    dispatcher_.KillTimer(kArrivalTimer);
+    const uint32_t mask = ArrivalMask;
+    ArrivalMask = 0;
+    volumeHandler_.arrivals(mask);
+  } else if (id == kRemovalTimer && volumeHandler_.removals) {
+    dispatcher_.KillTimer(kRemovalTimer);
+    const uint32_t mask = RemovalMask;
+    RemovalMask = 0;
+    volumeHandler_.removals(mask);
+  } else if (id != kArrivalTimer && id != kRemovalTimer && id != kRefreshTimer) {
+    if (volumeHandler_.timer) volumeHandler_.timer(id);
+  } else if (id == kArrivalTimer && BurnRunning == 0) {
     dispatcher_.KillTimer(kArrivalTimer);
     std::lock_guard lock(scanMutex_);
     ScanDrives(ArrivalMask);

@@ -29,6 +29,7 @@ namespace ardentix {
 inline constexpr int kArrivalTimer = 101;
 inline constexpr int kRemovalTimer = 102;
 inline constexpr int kRefreshTimer = 103;
+inline constexpr int kLineTimer = 104;  // the continuous line's starts
 inline constexpr Milliseconds kNotificationDelay{300};
 inline constexpr Milliseconds kRefreshPeriod{300};
 inline constexpr int kMaxShownDevices = 8;
@@ -53,6 +54,27 @@ std::string LocationOf(char letter);
 struct IdentifiedDrive {
   std::string flashIdText;  // FlashIdText of the chip
   std::string deviceNode;   // OS device node, for display
+};
+
+// What the device commands of a drive scan found out about one drive, taken
+// on any thread; listing it (AcceptProbedDrive) happens on the station's.
+struct DriveProbe {
+  char letter = 0;
+  bool candidate = false;  // passes every check of the scan
+  FlashSerial serial{};
+  FlashUserId userId{};
+  int lun = -1;
+  std::string flashId;
+  std::string deviceNode;
+};
+
+// Takes the arrival and removal masks instead of the station's own scans
+// (the continuous line, which scans them off the station's thread while
+// devices burn). Unknown timer ids go to `timer`.
+struct VolumeHandler {
+  std::function<void(uint32_t mask)> arrivals;
+  std::function<void(uint32_t mask)> removals;
+  std::function<void(int id)> timer;
 };
 
 class Station {
@@ -80,6 +102,20 @@ class Station {
   void CheckRemovedDrives(uint32_t mask);
   void ReleaseFinishedDevices();
   void OnDriveRemoved(char letter);
+
+  // The scan split in two for scans off the station's thread: the device
+  // commands (any thread; `listed` letters are skipped as the scan skips
+  // them), then the listing (station's thread; false when not listed).
+  DriveProbe ProbeDrive(char letter) const;
+  bool AcceptProbedDrive(const DriveProbe& probe);
+  // A removal check whose probes were made elsewhere: `removed` holds the
+  // letters of the removal mask that no longer open, `gone` those of the
+  // rows burning too.
+  void ApplyRemovedDrives(uint32_t removed, uint32_t gone);
+  void SetVolumeHandler(VolumeHandler handler) { volumeHandler_ = std::move(handler); }
+  bool HasVolumeHandler() const { return bool(volumeHandler_.arrivals); }
+  // Letters of the listed drives (bit 0 = "A").
+  uint32_t ListedMask() const;
 
   // Supervision: counters and slot fields into the rows' texts.
   void RefreshDeviceRows();
@@ -145,6 +181,8 @@ class Station {
   static int SlotIndex(char letter);
   char RowLetter(int row) const;
   void RemoveMasterImageDrive(char letter);
+  void ListDrive(char letter, DeviceListEntry entry, const std::string& flashId, const std::string& node);
+  void DriveGone(char removed, uint32_t goneMask);
 
   Dispatcher& dispatcher_;
   Clock& clock_;
@@ -170,6 +208,7 @@ class Station {
   std::string caption_;
   bool packageButtonsEnabled_ = false;
   std::function<void()> changeListener_;
+  VolumeHandler volumeHandler_;
 };
 
 }  // namespace ardentix
