@@ -8,6 +8,7 @@
 
 #include "QMR52916LIB.h"
 #include "QMR52916LIB_ext.h"
+#include "core/strings.h"
 
 namespace ardentix {
 namespace {
@@ -18,6 +19,22 @@ constexpr int64_t kMinuteMs = 60'000;
 uint32_t Bit(char letter) { return letter >= 'A' && letter <= 'Z' ? 1u << (letter - 'A') : 0; }
 
 }  // namespace
+
+std::string CycleStateText(CycleState state) {
+  switch (state) {
+    case CycleState::Burning:
+      return StringText(3304);
+    case CycleState::DoneSwap:
+      return StringText(3305);
+    case CycleState::FailedSwap:
+      return StringText(3306);
+    case CycleState::Empty:
+      return StringText(3307);
+    case CycleState::Waiting:
+      return StringText(3308);
+  }
+  return {};
+}
 
 void UnitRate::Start(int64_t nowMs) {
   std::lock_guard lock(mutex_);

@@ -29,6 +29,8 @@ inline constexpr Milliseconds kLineTick{100};
 inline constexpr Milliseconds kLineStartSpacing{500};
 
 // Where a port is in its cycle.
+class ContinuousLine;
+
 enum class CycleState : int32_t {
   Empty = 0,       // no device listed
   Waiting = 1,     // identified, settling or waiting for its start
@@ -36,6 +38,9 @@ enum class CycleState : int32_t {
   DoneSwap = 3,    // passed: swap it
   FailedSwap = 4,  // failed: swap it
 };
+
+// "burning", "done - swap me", ... (string table).
+std::string CycleStateText(CycleState state);
 
 // What the line tells a front end about (the command line's live lines).
 struct LineEvent {

@@ -167,6 +167,17 @@ const std::map<int, const char*>& Table() {
       {3098, "The production records of %1 device(s) could not be written to %2: %3\nThey are kept and written again with the next record and at the end of the next run."},
       {3099, "The records were exported to %1."},
       {3100, "The records are not sent to the line's database %1: %2"},
+      // The continuous line.
+      {3300, "Continuous"},
+      {3301, "line running: %1"},
+      {3302, "line stopping: %1 still burning"},
+      {3303, "Units per hour: %1"},
+      {3304, "burning"},
+      {3305, "done - swap me"},
+      {3306, "failed - swap me"},
+      {3307, "empty"},
+      {3308, "waiting"},
+      {3309, "line running: plug in the devices"},
   };
   return table;
 }

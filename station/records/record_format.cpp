@@ -44,18 +44,6 @@ std::string Hex8(uint32_t v) {
   return text;
 }
 
-// Milliseconds since 1970 of a stored time ("2026-12-10T14:03:07.123Z"); -1
-// when it is not one.
-int64_t UtcMs(const std::string& t) {
-  int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0, ms = 0;
-  if (std::sscanf(t.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d.%3dZ", &y, &mo, &d, &h, &mi, &s, &ms) != 7) return -1;
-  using namespace std::chrono;
-  const year_month_day date{year{y}, month{unsigned(mo)}, day{unsigned(d)}};
-  if (!date.ok()) return -1;
-  return duration_cast<milliseconds>(sys_days{date}.time_since_epoch()).count() +
-         ((int64_t(h) * 60 + mi) * 60 + s) * 1000 + ms;
-}
-
 }  // namespace
 
 std::string BurnSecondsText(const UnitRecord& r) {
@@ -167,6 +155,8 @@ std::string StatsTable(const RecordStats& s) {
   std::ostringstream out;
   out << s.Total.Records << " record(s) of " << s.Total.Units << " unit(s): yield " << Percent(s.Total.Yield())
       << ", first-pass yield " << Percent(s.Total.FirstPassYield()) << "\n";
+  out << "Units per hour: " << Number(s.UnitsPerHour, 1) << " (" << s.Total.Passed << " passed in "
+      << Number(s.BurningHours, 2) << " h of burning)\n";
   const std::vector<std::string> header{"", "Records", "Units", "Passed", "Yield", "First pass"};
   for (const auto& [title, rows] : {std::pair{"Per day", &s.PerDay}, std::pair{"Per chip type", &s.PerChipType},
                                     std::pair{"Per drive letter", &s.PerDriveLetter}}) {
@@ -197,7 +187,8 @@ std::string StatsJson(const RecordStats& s) {
                       {"p95Seconds", t.P95Seconds}});
   nlohmann::json duplicates = nlohmann::json::array();
   for (const auto& d : s.Duplicates) duplicates.push_back({{"serial", d.Serial}, {"locations", d.Locations}});
-  return nlohmann::json{{"total", YieldJson(s.Total)},      {"perDay", rows(s.PerDay)},
+  return nlohmann::json{{"total", YieldJson(s.Total)},      {"unitsPerHour", s.UnitsPerHour},
+                        {"burningHours", s.BurningHours},    {"perDay", rows(s.PerDay)},
                         {"perChipType", rows(s.PerChipType)}, {"perDriveLetter", rows(s.PerDriveLetter)},
                         {"stages", stages},                  {"duplicateSerials", duplicates}}
              .dump(2) +

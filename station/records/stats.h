@@ -39,12 +39,20 @@ struct DuplicateSerial {
 
 struct RecordStats {
   YieldRow Total;
+  // Units passed per hour of burning: the passed units over the hours of
+  // each day from its first start to its last end (0 with no such time).
+  double UnitsPerHour = 0;
+  double BurningHours = 0;
   std::vector<YieldRow> PerDay;        // by UTC day of the record's start, ascending
   std::vector<YieldRow> PerChipType;   // by chip type, ascending ("" for unknown)
   std::vector<YieldRow> PerDriveLetter;
   std::vector<StageTimes> Stages;      // always the five stages, in burn order
   std::vector<DuplicateSerial> Duplicates;  // serials passed on two or more locations, by serial
 };
+
+// Milliseconds since 1970 of "2026-12-10T14:03:07.123Z" (the fraction and
+// the Z optional); -1 for a text that is not such a time.
+int64_t UtcMs(const std::string& text);
 
 // Records in start order, as RecordSource::Find gives them.
 RecordStats ComputeStats(const std::vector<UnitRecord>& records);

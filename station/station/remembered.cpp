@@ -36,6 +36,7 @@ RememberedChoices LoadRemembered(const fs::path& stationDir) {
   c.sd2Enabled = flag("SD2 Burn", c.sd2Enabled);
   c.flashEnabled = flag("SPI Burn", c.flashEnabled);
   c.batchSignal = flag("Batch Signal", 1) != 0;
+  c.continuous = flag("Continuous", 0) != 0;
   c.day.date = file->Find(kToday, "Date").value_or("");
   c.day.passed = std::max(0, file->GetInt(kToday, "Passed", 0));
   c.day.failed = std::max(0, file->GetInt(kToday, "Failed", 0));
@@ -57,6 +58,7 @@ bool SaveRemembered(const fs::path& stationDir, const RememberedChoices& c, std:
   set(kChoices, "SD2 Burn", std::to_string(c.sd2Enabled));
   set(kChoices, "SPI Burn", std::to_string(c.flashEnabled));
   set(kChoices, "Batch Signal", c.batchSignal ? "1" : "0");
+  set(kChoices, "Continuous", c.continuous ? "1" : "0");
   set(kToday, "Date", c.day.date);
   set(kToday, "Passed", std::to_string(c.day.passed));
   set(kToday, "Failed", std::to_string(c.day.failed));

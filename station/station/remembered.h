@@ -22,6 +22,7 @@ struct RememberedChoices {
   std::filesystem::path flashPackage;  // the package last imported successfully
   int32_t sd1Enabled = 0, sd2Enabled = 0, flashEnabled = 1;  // the window's start values
   bool batchSignal = true;
+  bool continuous = false;  // the continuous line instead of batches
   DayTally day;
   bool operator==(const RememberedChoices&) const = default;
 };

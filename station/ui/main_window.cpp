@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QStringList>
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QCoreApplication>
@@ -35,6 +36,7 @@
 #include <atomic>
 #include <stop_token>
 
+#include "burn/continuous_line.h"
 #include "burnfiles/import.h"
 #include "burnfiles/sections.h"
 #include "burnfiles/texts.h"
@@ -58,6 +60,12 @@ namespace {
 constexpr int kResourceWidth = 374;
 constexpr int kResourceHeight = 298;
 constexpr int kListTop = 140;
+
+std::string FormatRate(double perHour) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f", perHour);
+  return text;
+}
 
 // A numbered text in the operator's language with its places filled.
 QString TrFormat(int stringId, std::initializer_list<std::string> args) {
@@ -251,6 +259,11 @@ void MainWindow::BuildControls() {
   connect(ControlAs<QComboBox>(id::kDriveBox), qOverload<int>(&QComboBox::activated), this,
           [this](int index) { station_.SelectMasterImageDrive(index); });
   connect(batchSignal_, &QCheckBox::clicked, this, [this] { SaveChoices(); });
+  connect(continuous_, &QCheckBox::clicked, this, [this] {
+    engine_.continuousChecked = continuous_->isChecked();
+    SaveChoices();
+    SyncFromStation();
+  });
   // Enter and Space press START from anywhere in the window, except in an
   // edit the operator types into. (Exit stays the default button for
   // Escape's sake only: a stray Enter must not close the station.)
@@ -299,6 +312,10 @@ QWidget* MainWindow::BuildBatchBar() {
   line->addSpacing(du.X(12));
   line->addWidget(dayYield_);
   line->addSpacing(du.X(12));
+  unitsPerHour_ = new QLabel(bar);
+  unitsPerHour_->setObjectName(QStringLiteral("unitsPerHour"));
+  line->addWidget(unitsPerHour_);
+  line->addSpacing(du.X(12));
   recordsLine_ = new QLabel(bar);
   recordsLine_->setObjectName(QStringLiteral("recordsLine"));
   recordsLine_->hide();
@@ -310,6 +327,10 @@ QWidget* MainWindow::BuildBatchBar() {
   connect(history, &QPushButton::clicked, this, [this] { ShowHistory(); });
   line->addWidget(history);
   line->addStretch(1);
+  // Near START: the line instead of batches.
+  continuous_ = new QCheckBox(Tr(3300), bar);
+  continuous_->setObjectName(QStringLiteral("continuous"));
+  line->addWidget(continuous_);
   line->addWidget(batchSignal_);
   batch->addLayout(line);
   row->addLayout(batch, 1);
@@ -395,6 +416,8 @@ void MainWindow::Initialise() {
   remembered_ = LoadRemembered(station_.stationDir());
   board_.SetDay(remembered_.day);
   batchSignal_->setChecked(remembered_.batchSignal);
+  continuous_->setChecked(remembered_.continuous);
+  engine_.continuousChecked = remembered_.continuous;
   station_.SetChangeListener([this] { SyncFromStation(); });
   station_.Initialise();
 
@@ -460,6 +483,7 @@ void MainWindow::SaveChoices() {
   now.sd2Enabled = sd2Enabled;
   now.flashEnabled = flashEnabled;
   now.batchSignal = batchSignal_->isChecked();
+  now.continuous = continuous_->isChecked();
   now.day = board_.day();
   if (now == remembered_) return;
   std::string error;
@@ -606,8 +630,24 @@ void MainWindow::UpdateBatch() {
   if (initialised_ && board_.ObserveCounters(station_.PassCount.load(), station_.FailCount.load(), today_()))
     SaveChoices();
 
-  const QString state = TrText(BatchStateText(board_));
+  QString state = TrText(BatchStateText(board_));
+  const ContinuousLine& line = engine_.line();
+  if (line.Active()) {
+    // The line's band: each port's own cycle.
+    if (line.Stopping()) {
+      state = TrFormat(3302, {std::to_string(line.Running())});
+    } else {
+      QStringList ports;
+      for (char letter : listed)
+        ports << QString(QChar(letter)) + QStringLiteral(" ") + TrText(CycleStateText(line.StateOf(letter)));
+      state = ports.isEmpty() ? Tr(3309) : TrFormat(3301, {ports.join(QStringLiteral(", ")).toStdString()});
+    }
+  }
   if (batchState_->text() != state) batchState_->setText(state);
+  // The mode is chosen while no run is on: the burn files stay as START fixed them.
+  continuous_->setEnabled(!engine_.Running());
+  const QString rate = TrFormat(3303, {FormatRate(engine_.unitRate().PerHour(station_.clock().NowMs()))});
+  if (unitsPerHour_->text() != rate) unitsPerHour_->setText(rate);
   QString style;
   if (board_.state() == BatchState::Running)
     style = QStringLiteral("background:#1f5fa8; color:white; border-radius:3px;");

@@ -93,6 +93,8 @@ class MainWindow final : public QDialog {
   const BatchBoard& batchBoard() const { return board_; }
   QLabel* batchStateLabel() const { return batchState_; }
   QCheckBox* batchSignalBox() const { return batchSignal_; }
+  QCheckBox* continuousBox() const { return continuous_; }
+  QLabel* unitsPerHourLabel() const { return unitsPerHour_; }
   // The batch-end signal (the system's beep) and today's date ("YYYY-MM-DD"),
   // replaceable for tests.
   void SetBeep(std::function<void()> beep) { beep_ = std::move(beep); }
@@ -178,6 +180,8 @@ class MainWindow final : public QDialog {
   QLabel* recordsLine_ = nullptr;
   records::BurnRecorder* recorder_ = nullptr;
   QCheckBox* batchSignal_ = nullptr;
+  QCheckBox* continuous_ = nullptr;
+  QLabel* unitsPerHour_ = nullptr;
   BatchBoard board_;
   RememberedChoices remembered_;
   std::filesystem::path importedPackage_;  // the last package imported successfully

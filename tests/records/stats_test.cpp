@@ -99,3 +99,68 @@ TEST(RecordStats, DuplicatesAreSerialsPassedOnTwoLocations) {
 
 }  // namespace
 }  // namespace ardentix::records
+
+namespace ardentix::records {
+namespace {
+
+TEST(RecordStats, UnitsPerHourOverEachDaysBurningTime) {
+  struct Burn {
+    const char* started;
+    const char* ended;
+    const char* serial;
+    const char* outcome;
+  };
+  struct Case {
+    const char* name;
+    std::vector<Burn> burns;
+    double unitsPerHour, hours;
+  };
+  const Case cases[] = {
+      {"no records", {}, 0, 0},
+      {"three passed in half an hour",
+       {{"2026-12-10T08:00:00.000Z", "2026-12-10T08:01:00.000Z", "A", "passed"},
+        {"2026-12-10T08:10:00.000Z", "2026-12-10T08:11:00.000Z", "B", "passed"},
+        {"2026-12-10T08:29:00.000Z", "2026-12-10T08:30:00.000Z", "C", "passed"}},
+       6, 0.5},
+      {"a failure takes time but is no unit",
+       {{"2026-12-10T08:00:00.000Z", "2026-12-10T08:30:00.000Z", "A", "passed"},
+        {"2026-12-10T08:30:00.000Z", "2026-12-10T09:00:00.000Z", "B", "failed"}},
+       1, 1},
+      {"the night between two days does not count",
+       {{"2026-12-09T16:00:00.000Z", "2026-12-09T17:00:00.000Z", "A", "passed"},
+        {"2026-12-10T08:00:00Z", "2026-12-10T09:00:00Z", "B", "passed"}},
+       1, 2},
+      {"a time that cannot be read is left out",
+       {{"yesterday", "2026-12-10T09:00:00.000Z", "A", "passed"}}, 0, 0},
+  };
+  for (const Case& tc : cases) {
+    SCOPED_TRACE(tc.name);
+    std::vector<UnitRecord> records;
+    int n = 0;
+    for (const Burn& b : tc.burns) {
+      UnitRecord r = testing::SampleRecord(++n, b.serial, b.outcome);
+      r.StartedUtc = b.started;
+      r.EndedUtc = b.ended;
+      records.push_back(r);
+    }
+    const RecordStats s = ComputeStats(records);
+    EXPECT_DOUBLE_EQ(s.UnitsPerHour, tc.unitsPerHour);
+    EXPECT_DOUBLE_EQ(s.BurningHours, tc.hours);
+  }
+}
+
+TEST(RecordStats, UtcTimesOfRecords) {
+  const std::pair<const char*, int64_t> cases[] = {
+      {"1970-01-01T00:00:00.000Z", 0},
+      {"1970-01-01T00:00:01Z", 1000},
+      {"2026-12-10T14:03:07.123Z", 1796911387123},
+      {"2024-02-29 00:00:00", 1709164800000},
+      {"2026-13-01T00:00:00Z", -1},
+      {"2026-12-10", -1},
+      {"", -1},
+  };
+  for (const auto& [text, ms] : cases) EXPECT_EQ(UtcMs(text), ms) << text;
+}
+
+}  // namespace
+}  // namespace ardentix::records
