@@ -102,6 +102,7 @@ UnitRecord MakeRecord(const DeviceReport& report, const RunIdentity& run, int64_
   u.BytesVerified = report.bytesVerified;
   u.WriteVerify = run.WriteVerify;
   u.SaveSdFile = run.SaveSdFile;
+  u.Mode = report.continuous ? "continuous" : "batch";
   return u;
 }
 

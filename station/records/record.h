@@ -44,6 +44,9 @@ struct UnitRecord {
   bool SaveSdFile = false;
   // Set when this serial already passed on another device location.
   bool DuplicateSerial = false;
+  // How the station burned it: "batch" or "continuous" ("" in records of
+  // stations that did not say).
+  std::string Mode;
 
   bool operator==(const UnitRecord&) const = default;
 };

@@ -42,6 +42,7 @@ const std::vector<RecordField>& RecordFields() {
       {"write_verify", "writeVerify", &R::WriteVerify},
       {"save_sd_file", "saveSdFile", &R::SaveSdFile},
       {"duplicate_serial", "duplicateSerial", &R::DuplicateSerial},
+      {"burn_mode", "mode", &R::Mode},
   };
   return fields;
 }

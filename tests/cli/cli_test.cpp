@@ -25,6 +25,11 @@ TEST_F(CliTest, DevicesListsTheRowsWithFlashIdClockAndNode) {
   EXPECT_EQ(Run(cli::DevicesCommand, "1", {"extra"}), 2);
 }
 
+cli::Args Plus(cli::Args a, const cli::Args& more) {
+  a.insert(a.end(), more.begin(), more.end());
+  return a;
+}
+
 TEST_F(CliTest, BurnExitStatusTellsTheOutcome) {
   const std::string s = Samples();
   const cli::Args files = {"--sd1", s + "/sample.img", "--flash", s + "/sample.vlr"};
@@ -43,6 +48,15 @@ TEST_F(CliTest, BurnExitStatusTellsTheOutcome) {
       {"bad option", "1", {"--sd1"}, 2, ""},
       {"section without package", "1", {"--voice", s + "/sample.img"}, 2, ""},
       {"missing image", "1", {"--sd1", s + "/none.img"}, 1, ""},
+      // The line: the devices there at START are burned; it stops after --for.
+      {"line for a minute", "2", Plus(files, {"--continuous", "--for", "60"}), 0, "Passed: 2  Failed: 0"},
+      {"line, one fails",
+       R"({"devices":[{"letter":"E","faults":[{"on":"sd-write"}]},{"letter":"F"}]})",
+       Plus(files, {"--continuous", "--for", "60"}), 1, "Passed: 1  Failed: 1"},
+      {"line with no device", "0", Plus(files, {"--continuous", "--for", "5"}), 0, "Passed: 0  Failed: 0"},
+      {"--for without the line", "1", Plus(files, {"--for", "5"}), 2, ""},
+      {"line and loop", "1", Plus(files, {"--continuous", "--loop"}), 2, ""},
+      {"no time", "1", Plus(files, {"--continuous", "--for", "0"}), 2, ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

@@ -123,6 +123,7 @@ TEST_F(RecordsBurnTest, EveryFinishedDeviceHasARecordWithItsFields) {
     EXPECT_TRUE(r->WriteVerify);
     EXPECT_FALSE(r->SaveSdFile);
     EXPECT_FALSE(r->DuplicateSerial);
+    EXPECT_EQ(r->Mode, "batch");
     // F's flash write failed: its image counts as neither written nor verified.
     const int64_t flash = failed ? 0 : int64_t(package_.size());
     EXPECT_EQ(r->BytesWritten, int64_t(image_.size()) + flash);

@@ -47,6 +47,7 @@ inline UnitRecord SampleRecord(int n, const std::string& serial = "", const std:
   r.BytesVerified = 5'000'010'000;
   r.WriteVerify = true;
   r.SaveSdFile = false;
+  r.Mode = n % 2 ? "continuous" : "batch";
   return r;
 }
 
