@@ -6,6 +6,7 @@
 // cost nothing.
 //
 //   ardentix_soak [N] [--seed S]     N burns (default 10000)
+//   ardentix_soak [N] --continuous   the same on the continuous line (line_soak.cpp)
 //
 // Prints "soak: N burns, P passed, F failed, invariants held" and exits 0, or
 // names the first broken invariant with the seed that replays it and exits 1.
@@ -650,17 +651,24 @@ class Soak {
 }  // namespace
 }  // namespace ardentix
 
+namespace ardentix {
+int LineSoak(int burns, uint64_t seed);
+}
+
 int main(int argc, char** argv) {
   int burns = 10000;
+  bool line = false;
   uint64_t seed = uint64_t(std::chrono::system_clock::now().time_since_epoch().count()) % 1000000007ull;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
-    if (a == "--seed" && i + 1 < argc) {
+    if (a == "--continuous") {
+      line = true;
+    } else if (a == "--seed" && i + 1 < argc) {
       seed = std::strtoull(argv[++i], nullptr, 10);
     } else if (!a.empty() && a.find_first_not_of("0123456789") == std::string::npos) {
       burns = std::atoi(a.c_str());
     } else {
-      std::fprintf(stderr, "usage: %s [N] [--seed S]\n", argv[0]);
+      std::fprintf(stderr, "usage: %s [N] [--seed S] [--continuous]\n", argv[0]);
       return 2;
     }
   }
@@ -669,5 +677,6 @@ int main(int argc, char** argv) {
   ::setenv("QMR52916_TRACE", "", 1);
   std::printf("soak: %d burns, seed %llu\n", burns, static_cast<unsigned long long>(seed));
   std::fflush(stdout);
+  if (line) return ardentix::LineSoak(burns, seed);
   return ardentix::Soak(burns, seed).Run();
 }
