@@ -7,6 +7,8 @@
 #include "records/burn_recorder.h"
 #include "records/records_settings.h"
 #include "core/platform_files.h"
+#include "records/line_address.h"
+#include "records/line_schema.h"
 #include "records/line_source.h"
 #include "records/record_format.h"
 #include "records/record_store.h"
@@ -17,8 +19,30 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: ardentix-cli records [stats] [--since T] [--until T] [--serial S] [--outcome passed|failed]\n"
-    "                            [--station N] [--format table|csv|json] [--from URL]\n"
-    "  T is a UTC time: YYYY-MM-DD[THH[:MM[:SS[.fff]]]][Z]; --since includes it, --until does not";
+    "                            [--station N] [--format table|csv|json] [--from ADDRESS|SERVICE]\n"
+    "       ardentix-cli records line-setup [--role NAME]\n"
+    "  T is a UTC time: YYYY-MM-DD[THH[:MM[:SS[.fff]]]][Z]; --since includes it, --until does not\n"
+    "  line-setup prints the SQL that makes the line's table and a role that may only add and read records";
+
+// records line-setup [--role NAME]: the administrator's SQL.
+int LineSetupCommand(const Args& args, Context& ctx) {
+  std::string role = records::kLineStationRole;
+  for (size_t i = 1; i < args.size(); ++i) {
+    if (args[i] == "--role" && i + 1 < args.size()) {
+      role = args[++i];
+    } else {
+      ctx.err << "ardentix-cli records: unexpected argument \"" << args[i] << "\"\n" << kUsage << "\n";
+      return kExitUsage;
+    }
+  }
+  if (!records::IsPlainRoleName(role)) {
+    ctx.err << "ardentix-cli records: --role takes a lower-case name of letters, digits and _, not \"" << role
+            << "\"\n";
+    return kExitUsage;
+  }
+  ctx.out << records::LineSetupSql(role);
+  return kExitOk;
+}
 
 struct RecordsOptions {
   bool stats = false;
@@ -108,6 +132,7 @@ std::unique_ptr<RunRecords> StartRunRecords(Station& station, Context& ctx) {
 }
 
 int RecordsCommand(const Args& args, Context& ctx) {
+  if (!args.empty() && args[0] == "line-setup") return LineSetupCommand(args, ctx);
   RecordsOptions options;
   std::string problem;
   if (!Parse(args, options, problem)) {
@@ -117,6 +142,9 @@ int RecordsCommand(const Args& args, Context& ctx) {
   std::unique_ptr<records::RecordSource> source;
   std::string error;
   if (!options.from.empty()) {
+    if (records::LineAddressHasPassword(options.from))
+      ctx.err << "ardentix-cli records: warning: a password on the command line can be read by every user of this "
+                 "computer; keep it in the password file (~/.pgpass) and name a service (--from SERVICE)\n";
     source = records::MakeLineSource(options.from, error);
   } else {
     const auto file = ctx.stationDir / records::kRecordFileName;

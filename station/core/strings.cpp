@@ -167,6 +167,7 @@ const std::map<int, const char*>& Table() {
       {3098, "The production records of %1 device(s) could not be written to %2: %3\nThey are kept and written again with the next record and at the end of the next run."},
       {3099, "The records were exported to %1."},
       {3100, "The records are not sent to the line's database %1: %2"},
+      {3101, "%1 holds the line database's password and other users of this computer can read it. Let only its owner read it (chmod 600), or keep the password in the password file (~/.pgpass) instead."},
       // The continuous line.
       {3300, "Continuous"},
       {3301, "line running: %1"},

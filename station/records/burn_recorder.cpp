@@ -7,6 +7,8 @@
 #include "burnfiles/package.h"
 #include "core/strings.h"
 #include "core/status_codes.h"
+#include "records/line_address.h"
+#include "records/records_settings.h"
 #include "records/sha256.h"
 
 namespace ardentix::records {
@@ -160,6 +162,10 @@ void BurnRecorder::PostedMessages::ShowMessage(const std::string& text, const st
 
 void BurnRecorder::SendToLine(const std::string& url) {
   if (url.empty()) return;
+  // As libpq does for its password file: said once, the sending goes on.
+  const auto settingsFile = station_.stationDir() / kRecordsSettingsFileName;
+  if (LineAddressHasPassword(url) && ReadableByOthers(settingsFile))
+    station_.messages().ShowMessage(FormatText(StringText(3101), {PathText(settingsFile)}), text::kProgramCaption);
   std::string error;
   RecordStore* outbox = store();
   std::unique_ptr<LineLink> link;
@@ -170,7 +176,8 @@ void BurnRecorder::SendToLine(const std::string& url) {
     sender_ = std::move(link);
   }
   if (!started)
-    station_.messages().ShowMessage(FormatText(StringText(3100), {url, outbox ? error : PathText(file_)}),
+    station_.messages().ShowMessage(
+        FormatText(StringText(3100), {LineAddressWithoutPassword(url), outbox ? error : PathText(file_)}),
                                     text::kProgramCaption);
 }
 

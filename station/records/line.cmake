@@ -12,8 +12,9 @@ if(NOT WIN32)
 endif()
 
 set(_line ${CMAKE_CURRENT_LIST_DIR})
-# The record's fields, shared by the local file and the line's database.
-add_library(ardentix_record_fields STATIC ${_line}/record_fields.cpp)
+# The record's fields, shared by the local file and the line's database, and
+# the line's table and address as text (no libpq needed).
+add_library(ardentix_record_fields STATIC ${_line}/record_fields.cpp ${_line}/line_schema.cpp ${_line}/line_address.cpp)
 target_include_directories(ardentix_record_fields PUBLIC ${CMAKE_SOURCE_DIR}/station)
 if(LIBPQ_FOUND OR PostgreSQL_FOUND)
   set(ARDENTIX_HAVE_LINE ON CACHE INTERNAL "The line database part is built")

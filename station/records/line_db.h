@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "records/line_schema.h"
 #include "records/record.h"
 
 struct pg_conn;
@@ -26,18 +27,22 @@ struct LineDbOptions {
   const std::atomic<bool>* Abort = nullptr;
 };
 
-// Checks a URL ("postgresql://user:pw@host:port/db?..." or "host=... dbname=...")
-// without connecting. False with a message when it cannot be understood.
+// Checks an address ("postgresql://user@host:port/db?...", "host=... dbname=..."
+// or a service name, see line_address.h) without connecting. False with a
+// message when it cannot be understood.
 bool CheckLineUrl(const std::string& url, std::string& error);
 
-// The URL as the operator may see it: user, host, port and database, no password.
+// The address as the operator may see it: user, host, port and database (or
+// the service), no password.
 std::string DescribeLineUrl(const std::string& url);
 
 class LineDb {
  public:
-  // Connects and makes sure the records table exists. Null with one line
-  // for the operator: bad URL, server not reachable, no answer in time,
-  // user or password refused.
+  // Connects and makes sure the records table exists with every field
+  // (creating or extending it only where it must: a role that may only
+  // insert and select works with a table the administrator made). Null with
+  // one line for the operator: bad address, server not reachable, no answer
+  // in time, user or password refused, table missing and not creatable.
   static std::unique_ptr<LineDb> Connect(const std::string& url, std::string& error,
                                          const LineDbOptions& options = {});
   ~LineDb();
@@ -56,16 +61,17 @@ class LineDb {
   bool Broken() const;
 
   // The table's name in the line's database.
-  static constexpr const char* kTable = "unit_records";
+  static constexpr const char* kTable = kLineTable;
 
  private:
-  LineDb(pg_conn* conn, std::string where, const LineDbOptions& options);
+  LineDb(pg_conn* conn, std::string where, std::string user, const LineDbOptions& options);
   bool EnsureTable(std::string& error);
-  bool AddMissingColumns(std::string& error);
+  bool TableColumns(std::vector<std::string>& have, std::string& error);
   bool Exec(const std::string& sql, const std::vector<std::string>* params, void** result, std::string& error);
 
   pg_conn* conn_;
   std::string where_;  // DescribeLineUrl, for messages
+  std::string user_;   // the role connected as, for messages
   LineDbOptions options_;
   bool broken_ = false;
 };

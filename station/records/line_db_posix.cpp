@@ -1,5 +1,7 @@
 #include "records/line_db.h"
 
+#include "records/line_address.h"
+#include "records/line_schema.h"
 #include "records/record_fields.h"
 
 #include <libpq-fe.h>
@@ -101,22 +103,32 @@ struct ConnInfo {
   }
 };
 
+// `url` is the operator's address (a bare word names a service).
 bool ParseUrl(const std::string& url, ConnInfo& info, std::string& error) {
   if (url.find_first_not_of(" \t") == std::string::npos) {
     error = "The line database address is empty.";
     return false;
   }
-  char* message = nullptr;
-  info.options = PQconninfoParse(url.c_str(), &message);
-  if (!info.options) {
-    error = "The line database address is not valid: " + FirstLine(message) + ".";
-    if (message) PQfreemem(message);
+  // Anything else without "=" or "://" would be taken as a database name on
+  // this host's socket: a slip (or a password pasted in the wrong place),
+  // never a line address, and not repeated back.
+  if (!IsLineServiceName(url) && url.find("://") == std::string::npos && url.find('=') == std::string::npos) {
+    error = "The line database address is not valid: it is neither postgresql://..., key=value pairs nor a "
+            "service name.";
     return false;
   }
-  // A bare word would be taken as a database name on this host's socket:
-  // almost certainly a slip, never a line address.
-  if (url.find("://") == std::string::npos && url.find('=') == std::string::npos) {
-    error = "The line database address is not valid: \"" + url + "\" is not postgresql://...";
+  char* message = nullptr;
+  info.options = PQconninfoParse(LineConnInfo(url).c_str(), &message);
+  if (!info.options) {
+    // libpq quotes what it could not read: told from the address without
+    // its password, so that no part of one is ever shown.
+    if (message) PQfreemem(message);
+    message = nullptr;
+    PQconninfoOption* bare = PQconninfoParse(LineAddressWithoutPassword(url).c_str(), &message);
+    if (bare) PQconninfoFree(bare);
+    error = "The line database address is not valid: " +
+            (bare ? std::string("its password cannot be read") : FirstLine(message)) + ".";
+    if (message) PQfreemem(message);
     return false;
   }
   // libpq would only find this out when connecting.
@@ -164,7 +176,11 @@ std::string ConnectFailure(const std::string& where, const std::string& user, co
   }
   if (Contains(message, "no password supplied")) {
     return "The line database " + where + " asks for a password for user \"" + user +
-           "\" and the address gives none.";
+           "\" and none was found (password file PGPASSFILE or ~/.pgpass, service file, address).";
+  }
+  if (Contains(message, "definition of service") || Contains(message, "service file")) {
+    return "The line database service cannot be used: " + message +
+           " (service file PGSERVICEFILE or ~/.pg_service.conf).";
   }
   if (Contains(message, "does not exist") || Contains(message, "not permitted") ||
       Contains(message, "no pg_hba.conf entry")) {
@@ -252,15 +268,20 @@ std::string DescribeLineUrl(const std::string& url) {
   const std::string port = info.Get("port");
   const std::string user = info.Get("user");
   const std::string db = info.Get("dbname");
+  const std::string service = info.Get("service");
+  // What a service leaves out comes from the service file.
+  if (!service.empty() && host.empty() && port.empty() && user.empty() && db.empty())
+    return "(service " + service + ")";
   std::string text = user.empty() ? "" : user + "@";
   text += host.empty() ? "localhost" : host;
   if (!port.empty()) text += ":" + port;
   if (!db.empty()) text += "/" + db;
+  if (!service.empty()) text += " (service " + service + ")";
   return text;
 }
 
-LineDb::LineDb(pg_conn* conn, std::string where, const LineDbOptions& options)
-    : conn_(conn), where_(std::move(where)), options_(options) {}
+LineDb::LineDb(pg_conn* conn, std::string where, std::string user, const LineDbOptions& options)
+    : conn_(conn), where_(std::move(where)), user_(std::move(user)), options_(options) {}
 
 LineDb::~LineDb() { PQfinish(conn_); }
 
@@ -270,8 +291,7 @@ std::unique_ptr<LineDb> LineDb::Connect(const std::string& url, std::string& err
   ConnInfo info;
   if (!ParseUrl(url, info, error)) return nullptr;
   const std::string where = DescribeLineUrl(url);
-  std::string user = info.Get("user");
-  if (user.empty()) user = "(the login name)";
+  const std::string conninfo = LineConnInfo(url);
 
   // Ours first, the address after: what the address sets wins, except the
   // encoding, which the text columns rely on.
@@ -281,7 +301,7 @@ std::unique_ptr<LineDb> LineDb::Connect(const std::string& url, std::string& err
                             "keepalives_interval", "keepalives_count", "tcp_user_timeout",
                             "dbname", "client_encoding", nullptr};
   const char* values[] = {timeoutSeconds.c_str(), "ardentix", "1", "10", "5", "3", userTimeout.c_str(),
-                          url.c_str(), "UTF8", nullptr};
+                          conninfo.c_str(), "UTF8", nullptr};
   PGconn* conn = PQconnectStartParams(keywords, values, 1);
   if (!conn) {
     error = "The line database " + where + " cannot be reached: out of memory.";
@@ -306,6 +326,10 @@ std::unique_ptr<LineDb> LineDb::Connect(const std::string& url, std::string& err
     }
     state = PQconnectPoll(conn);
   }
+  // The user as libpq settled it: the address, the service file, PGUSER or
+  // the login name.
+  const char* settled = PQuser(conn);
+  const std::string user = settled && *settled ? settled : info.Get("user");
   if (PQstatus(conn) != CONNECTION_OK) {
     error = ConnectFailure(where, user, FirstLine(PQerrorMessage(conn)));
     PQfinish(conn);
@@ -316,7 +340,7 @@ std::unique_ptr<LineDb> LineDb::Connect(const std::string& url, std::string& err
     PQfinish(conn);
     return nullptr;
   }
-  std::unique_ptr<LineDb> db(new LineDb(conn, where, options));
+  std::unique_ptr<LineDb> db(new LineDb(conn, where, user, options));
   if (!db->Exec("SET statement_timeout = " + std::to_string(options.StatementTimeoutMs), nullptr, nullptr,
                 error) ||
       !db->EnsureTable(error)) {
@@ -414,7 +438,7 @@ bool LineDb::Exec(const std::string& sql, const std::vector<std::string>* params
 // A table made by an older program lacks the newer fields: they are added
 // with the default an older station leaves when it sends, so stations of
 // both programs keep sending to the same table.
-bool LineDb::AddMissingColumns(std::string& error) {
+bool LineDb::TableColumns(std::vector<std::string>& have, std::string& error) {
   const std::vector<std::string> params{kTable};
   void* raw = nullptr;
   if (!Exec("SELECT column_name FROM information_schema.columns WHERE table_schema = current_schema() AND "
@@ -422,36 +446,49 @@ bool LineDb::AddMissingColumns(std::string& error) {
             &params, &raw, error))
     return false;
   PGresult* result = static_cast<PGresult*>(raw);
-  std::vector<std::string> have;
+  have.clear();
   for (int row = 0; row < PQntuples(result); ++row) have.push_back(PQgetvalue(result, row, 0));
   PQclear(result);
-  std::string sql;
-  for (const auto& f : RecordFields())
-    if (std::find(have.begin(), have.end(), f.name) == have.end())
-      sql += std::string(sql.empty() ? "" : ", ") + "ADD COLUMN IF NOT EXISTS " + f.name + " " + LineColumnType(f);
-  return sql.empty() || Exec("ALTER TABLE " + std::string(kTable) + " " + sql, nullptr, nullptr, error);
+  return true;
 }
 
+// A table that is there is only read: a role that may only add and read
+// records (the administrator made the table) needs nothing more. The table
+// is created, or its missing fields added, only when that is needed.
 bool LineDb::EnsureTable(std::string& error) {
-  std::string sql = "CREATE TABLE IF NOT EXISTS " + std::string(kTable) + " (";
-  for (const auto& f : RecordFields()) sql += std::string(f.name) + " " + LineColumnType(f) + ", ";
-  // The order records reached the line: ties of start time keep it.
-  sql += "arrival BIGSERIAL NOT NULL, received_at TIMESTAMPTZ NOT NULL DEFAULT now())";
+  std::vector<std::string> have;
+  if (!TableColumns(have, error)) return false;
+  auto refused = [](const std::string& failure) {
+    return Contains(failure, "permission denied") || Contains(failure, "must be owner");
+  };
   std::string failure;
-  if (Exec(sql, nullptr, nullptr, failure) && AddMissingColumns(failure) &&
-      Exec("CREATE INDEX IF NOT EXISTS unit_records_started ON " + std::string(kTable) + " (started_utc, arrival)",
-           nullptr, nullptr, failure) &&
-      Exec("CREATE INDEX IF NOT EXISTS unit_records_serial ON " + std::string(kTable) + " (serial)", nullptr,
-           nullptr, failure)) {
-    return true;
+  if (have.empty()) {
+    bool made = true;
+    for (const auto& statement : LineTableStatements())
+      if (!(made = Exec(statement, nullptr, nullptr, failure))) break;
+    if (made) return true;
+    // Two stations creating the table at the same moment: one of them is
+    // told the name is taken; the table is there all the same.
+    if (!broken_ && (Contains(failure, "already exists") || Contains(failure, "duplicate key"))) {
+      std::string again;
+      if (TableColumns(have, again) && !have.empty()) return true;
+    }
+    error = !broken_ && refused(failure)
+                ? "The line database " + where_ + " has no table " + kTable + " and user \"" + user_ +
+                      "\" may not create it: the administrator creates it once (ardentix-cli records line-setup)."
+                : failure;
+    return false;
   }
-  // Two stations creating the table at the same moment: one of them is
-  // told the name is taken; the table is there all the same.
-  if (!broken_ && (Contains(failure, "already exists") || Contains(failure, "duplicate key"))) {
-    std::string again;
-    if (Exec("SELECT 1 FROM " + std::string(kTable) + " LIMIT 0", nullptr, nullptr, again)) return true;
+  const std::string add = LineAddColumnsStatement(have);
+  if (add.empty() || Exec(add, nullptr, nullptr, failure)) return true;
+  if (!broken_ && refused(failure)) {
+    std::string names;
+    for (const auto& name : LineMissingColumns(have)) names += (names.empty() ? "" : ", ") + name;
+    error = "The line database " + where_ + " lacks the columns " + names + " of " + kTable + " and user \"" + user_ +
+            "\" may not add them: the administrator runs ardentix-cli records line-setup again.";
+  } else {
+    error = failure;
   }
-  error = failure;
   return false;
 }
 

@@ -6,12 +6,14 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <fstream>
 #include <map>
 #include <mutex>
 #include <set>
 #include <thread>
 
 #include "records/line_db.h"
+#include "records/line_schema.h"
 #include "records/line_sender.h"
 #include "records/line_source.h"
 #include "records/pg_server.h"
@@ -590,7 +592,9 @@ TEST_F(LineDbTest, ConnectionFailuresGiveOneClearLineQuickly) {
       {"bad URL", "postgresql://line@host:notaport/db", "is not valid"},
       {"unknown option", "postgresql://line@host/db?colour=red", "is not valid"},
       {"bad option value", "postgresql://line@127.0.0.1/db?sslmode=sometimes", "is not valid"},
-      {"bare word", "lineserver", "is not valid"},
+      {"unknown service", "lineserver", "service"},
+      {"not a word", "line server", "is not valid"},
+      {"bad password encoding", "postgresql://line:%zz@/line", "password cannot be read"},
       {"empty", "", "is empty"},
   };
   LineDbOptions options;
@@ -604,7 +608,96 @@ TEST_F(LineDbTest, ConnectionFailuresGiveOneClearLineQuickly) {
     EXPECT_EQ(error.find('\n'), std::string::npos) << c.name << ": " << error;
     EXPECT_EQ(error.find("wrong-pw"), std::string::npos) << c.name << ": " << error;
     EXPECT_EQ(error.find(kPassword), std::string::npos) << c.name << ": " << error;
+    EXPECT_EQ(error.find("%zz"), std::string::npos) << c.name << ": " << error;
   }
+}
+
+// The administrator's script makes the table and a role that may add and
+// read records only; the station works with that role, and tells what to do
+// when the table is missing or lacks a field the role may not add.
+TEST_F(LineDbTest, ARoleThatMayOnlyAddAndReadWorksWithTheAdministratorsTable) {
+  constexpr const char* kRole = "line_station";
+  constexpr const char* kRolePassword = "st-Pw-42";
+  const std::string stationUrl = server_->Url(kRole, kRolePassword, db_);
+  const std::string setup = "SET client_min_messages = warning; " + LineSetupSql(kRole);
+  std::string why;
+  ASSERT_TRUE(server_->Sql(db_, setup, why)) << why;
+  ASSERT_TRUE(server_->Sql(db_, setup, why)) << "run again: " << why;
+  ASSERT_TRUE(server_->Sql(db_, std::string("ALTER ROLE ") + kRole + " PASSWORD '" + kRolePassword + "'", why)) << why;
+
+  std::string error;
+  auto db = LineDb::Connect(stationUrl, error);
+  ASSERT_TRUE(db) << error;
+  ASSERT_TRUE(db->Insert({FullRecord()}, error)) << error;
+  ASSERT_TRUE(db->Insert({FullRecord()}, error)) << "sent again: " << error;
+  std::vector<UnitRecord> found;
+  ASSERT_TRUE(db->Find({}, found, error)) << error;
+  ASSERT_EQ(found.size(), 1u);
+  ExpectSame(found[0], FullRecord());
+
+  // Nothing but adding and reading.
+  PGconn* raw = PQconnectdb(stationUrl.c_str());
+  ASSERT_EQ(PQstatus(raw), CONNECTION_OK) << PQerrorMessage(raw);
+  for (const char* sql : {"UPDATE unit_records SET serial = 'x'", "DELETE FROM unit_records",
+                          "TRUNCATE unit_records", "DROP TABLE unit_records", "CREATE TABLE other (a INT)",
+                          "ALTER TABLE unit_records ADD COLUMN extra INT"}) {
+    PGresult* r = PQexec(raw, sql);
+    EXPECT_EQ(PQresultStatus(r), PGRES_FATAL_ERROR) << sql;
+    PQclear(r);
+  }
+  PQfinish(raw);
+  db.reset();
+
+  struct Case {
+    const char* name;
+    const char* sql;  // as the admin, before the station connects
+    std::string says;
+  };
+  const std::vector<Case> cases = {
+      {"a field missing", "ALTER TABLE unit_records DROP COLUMN duplicate_serial",
+       "lacks the columns duplicate_serial of unit_records and user \"line_station\" may not add them"},
+      {"no table", "DROP TABLE unit_records", "has no table unit_records and user \"line_station\" may not create it"},
+  };
+  for (const auto& c : cases) {
+    ASSERT_TRUE(server_->Sql(db_, c.sql, why)) << c.name << ": " << why;
+    EXPECT_FALSE(LineDb::Connect(stationUrl, error)) << c.name;
+    EXPECT_NE(error.find(c.says), std::string::npos) << c.name << ": " << error;
+    EXPECT_NE(error.find("line-setup"), std::string::npos) << c.name << ": " << error;
+    ASSERT_TRUE(server_->Sql(db_, setup, why)) << c.name << ": " << why;
+    EXPECT_TRUE(LineDb::Connect(stationUrl, error)) << c.name << ", after the setup again: " << error;
+  }
+}
+
+// The password from libpq's own places: a password file, and a service
+// (named alone, as `records --from SERVICE` does) that leads to one.
+TEST_F(LineDbTest, ThePasswordComesFromThePasswordFileOrAService) {
+  const auto passFile = server_->Dir() / "pgpass";
+  const auto serviceFile = server_->Dir() / "pg_service.conf";
+  {
+    std::ofstream(passFile) << "*:*:*:" << kUser << ":" << kPassword << "\n";
+    std::filesystem::permissions(passFile, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    std::ofstream(serviceFile) << "[ardentix_line]\nhost=" << server_->Dir().string() << "\nport=" << PgServer::kPort
+                               << "\ndbname=" << db_ << "\nuser=" << kUser << "\npassfile=" << passFile.string()
+                               << "\n";
+  }
+  std::string error;
+  EXPECT_TRUE(LineDb::Connect(server_->Url(kUser, "", db_) + "&passfile=" + passFile.string(), error)) << error;
+
+  ::setenv("PGSERVICEFILE", serviceFile.c_str(), 1);
+  auto db = LineDb::Connect("ardentix_line", error);
+  EXPECT_TRUE(db) << error;
+  EXPECT_EQ(DescribeLineUrl("ardentix_line"), "(service ardentix_line)");
+  if (db) {
+    EXPECT_TRUE(db->Insert({FullRecord()}, error)) << error;
+  }
+  auto source = MakeLineSource("ardentix_line", error);
+  ASSERT_TRUE(source) << error;
+  std::vector<UnitRecord> found;
+  EXPECT_TRUE(source->Find({}, found, error)) << error;
+  EXPECT_EQ(found.size(), 1u);
+  EXPECT_FALSE(LineDb::Connect("no_such_service", error));
+  EXPECT_NE(error.find("no_such_service"), std::string::npos) << error;
+  ::unsetenv("PGSERVICEFILE");
 }
 
 TEST_F(LineDbTest, SenderWithAWrongPasswordTellsOnceAndKeepsTheRecords) {

@@ -761,6 +761,11 @@ They are kept and written again with the next record and at the end of the next 
             <translation>记录未发送到产线数据库 %1：%2</translation>
         </message>
         <message>
+            <source>%1 holds the line database's password and other users of this computer can read it. Let only its owner read it (chmod 600), or keep the password in the password file (~/.pgpass) instead.</source>
+            <comment>3101</comment>
+            <translation>%1 含有产线数据库的密码，且本机其他用户可以读取该文件。请只允许其所有者读取（chmod 600），或改为将密码保存在密码文件（~/.pgpass）中。</translation>
+        </message>
+        <message>
             <source>Continuous</source>
             <comment>3300</comment>
             <translation>连续</translation>
