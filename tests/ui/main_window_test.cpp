@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <QtTest>
 
+#include "burn/continuous_line.h"
 #include "burnfiles/sample.h"
 #include "burnfiles/texts.h"
 #include "core/settings.h"
@@ -207,6 +208,37 @@ class MainWindowTest : public QObject {
     QCOMPARE(Button(id::kStart)->text(), QString("Start"));
     for (int controlId : {id::kStart, id::kSd1Open, id::kFlashOpen, id::kExport, id::kVoice, id::kSysconfig})
       QVERIFY2(W().Control(controlId)->isEnabled(), qPrintable(QString::number(controlId)));
+    QVERIFY(s_->messages.shown.empty());
+  }
+
+  void theContinuousLineThroughTheWindow() {
+    StartWith(R"({"devices":[{"letter":"E"},{"letter":"F","plugAtMs":999999999}]})");
+    Import(*MakeSamplePackage(kSmallPackage));
+    // The choice is kept with the window's others, not in the line's settings file.
+    W().continuousBox()->click();
+    QVERIFY(LoadRemembered(s_->dir).continuous);
+
+    Button(id::kStart)->click();
+    QVERIFY(s_->engine().line().Active());
+    QCOMPARE(Button(id::kStart)->text(), QString("Stop"));
+    QVERIFY(Button(id::kStart)->isEnabled());  // Stop ends the line
+    QVERIFY(!W().continuousBox()->isEnabled());
+    QVERIFY(!Button(id::kFlashOpen)->isEnabled());
+    QTRY_COMPARE_WITH_TIMEOUT(W().batchStateLabel()->text(), QString("line running: E done - swap me"), 20000);
+    QMR_SimPlug('F');  // no START: F is burned as it arrives
+    QTRY_COMPARE_WITH_TIMEOUT(W().batchStateLabel()->text(), QString("line running: E done - swap me, F waiting"),
+                              20000);
+    // The settle time passes on the station's (fake) clock.
+    static_cast<FakeClock&>(s_->session->clock()).Advance(kSettleTime);
+    QTRY_COMPARE_WITH_TIMEOUT(W().batchStateLabel()->text(), QString("line running: E done - swap me, F done - swap me"),
+                              20000);
+    QTRY_COMPARE(EditText(id::kPassCount), QString("2"));
+    QVERIFY(W().unitsPerHourLabel()->text().startsWith("Units per hour: "));
+    Button(id::kStart)->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!s_->engine().Running(), 20000);
+    QCOMPARE(Button(id::kStart)->text(), QString("Start"));
+    QVERIFY(W().continuousBox()->isEnabled());
+    QVERIFY(ReadText(s_->station().settingsPath()).find("ontinuous") == std::string::npos);
     QVERIFY(s_->messages.shown.empty());
   }
 
