@@ -16,6 +16,7 @@ PACKAGES=(
   lintian bash-completion desktop-file-utils fonts-wqy-microhei
   qemu-system-x86 busybox-static kmod libusbredirparser-dev
   postgresql libpq-dev
+  libarchive-dev libssl-dev zlib1g-dev bmap-tools gzip xz-utils bzip2 zstd zip unzip
   g++-mingw-w64-i686-posix wine wine64
 )
 

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "burnfiles/input_file.h"
+#include "burnfiles/sd_image.h"
 #include "station/station.h"
 #include "core/status_codes.h"
 
@@ -68,6 +69,9 @@ class RunObserver {
   virtual ~RunObserver() = default;
   // On the station's thread at START, once the run's files and settings are fixed.
   virtual void RunStarting(const BurnEngine& engine) = 0;
+  // Off the station's thread, once the run's SD images are prepared and
+  // before the first device is written (not when preparing refused the run).
+  virtual void SdImagesPrepared(const BurnEngine& engine) {}
   // On the device's worker thread, once its report is final.
   virtual void DeviceFinished(const DeviceReport& report) = 0;
   // On the station's thread after the last worker finished. The run ends
@@ -123,8 +127,22 @@ class BurnEngine {
   // The steps below are public for tests; workers call them on their thread.
   int TestVolumeLock(char letter);
   int BurnSdImage(char letter, void* handle, int lun, StatusCode* code);
-  StatusCode WriteSdImage(char letter, void* handle, const InputFile& file, uint64_t size);
-  StatusCode VerifySdImage(char letter, void* handle, const InputFile& file, uint64_t size);
+  // `ranges`: the parts of the image written and verified (a block map's),
+  // null for all of it.
+  StatusCode WriteSdImage(char letter, void* handle, const InputFile& file, uint64_t size,
+                          const std::vector<ImageRange>* ranges = nullptr);
+  StatusCode VerifySdImage(char letter, void* handle, const InputFile& file, uint64_t size,
+                           const std::vector<ImageRange>* ranges = nullptr);
+  // The SD image of logical unit `lun` as this run prepared it; null before
+  // it is prepared or when the unit's burn is off.
+  const PreparedSdImage* PreparedSd(int lun) const;
+  // Prepares the SD images of the run's enabled units for the drives
+  // (decoding, block map and checksums; the cards' size read from them);
+  // false with the operator's message. Public for tests; the run calls it
+  // before its first worker starts.
+  bool PrepareSdImages(const std::vector<DeviceListEntry>& drives, std::string& message);
+  // Where a compressed SD image of unit `lun` is decoded to.
+  std::filesystem::path SdCacheFile(int lun) const;
   int BurnFlash(char letter, void* handle, StatusCode* code);
   StatusCode EraseFlash(char letter, void* handle, uint64_t eraseLength);
   StatusCode WriteFlashImage(char letter, void* handle, const InputFile& file, uint64_t size, bool headerPass,
@@ -174,6 +192,8 @@ class BurnEngine {
   int RunDeviceCount = 0;
   std::atomic<int> FinishedWorkerCount{0};
   std::mutex counterMutex_;  // keeps the settings file at the newest counts
+
+  std::array<std::shared_ptr<const PreparedSdImage>, 2> sdImages_;
 
   mutable std::mutex reportMutex_;
   std::map<char, DeviceReport> reports_;

@@ -170,6 +170,18 @@ int BurnEngine::StartWorkers(std::vector<DeviceListEntry> toStart) {
     return 0;
   }
 
+  // The images before any device: a fault in one refuses the whole run,
+  // with nothing written and nothing counted.
+  std::string refusal;
+  if (!PrepareSdImages(toStart, refusal)) {
+    station_.dispatcher().Post([this, refusal] {
+      station_.messages().ShowMessage(refusal, text::kProgramCaption);
+      EndRun();
+    });
+    return 0;
+  }
+  if (observer_) observer_->SdImagesPrepared(*this);
+
   FinishedWorkerCount = 0;
   RunDeviceCount = int(toStart.size());
   if (RunDeviceCount == 0) {
@@ -249,6 +261,61 @@ void BurnEngine::WaitForWorkers() {
   for (auto& t : workers)
     if (t.joinable()) t.join();
   line_->JoinWorkers();
+}
+
+std::filesystem::path BurnEngine::SdCacheFile(int lun) const {
+  return station_.stationDir() / "sd-cache" / (lun == 0 ? "sd1.img" : "sd2.img");
+}
+
+const PreparedSdImage* BurnEngine::PreparedSd(int lun) const {
+  return lun == 0 || lun == 1 ? sdImages_[size_t(lun)].get() : nullptr;
+}
+
+bool BurnEngine::PrepareSdImages(const std::vector<DeviceListEntry>& drives, std::string& message) {
+  DeviceSlotTable& slots = station_.slots();
+  sdImages_ = {};
+  // The smallest card of the run's logical-unit-0 drives.
+  uint64_t cardBytes = 0;
+  char smallest = 0;
+  if (runSettings.sd1Enabled)
+    for (const auto& d : drives) {
+      void* h = TVQ_OpenDevice(d.driveLetter);
+      if (h == QMR_INVALID_HANDLE) continue;
+      const unsigned long last = USB_ReadCapacity(h);
+      QMR_CloseDevice(h);
+      const uint64_t bytes = last ? (uint64_t(last) + 1) * 512 : 0;
+      if (bytes && (cardBytes == 0 || bytes < cardBytes)) {
+        cardBytes = bytes;
+        smallest = d.driveLetter;
+      }
+    }
+  auto show = [&](int32_t stage, uint64_t done, uint64_t total) {
+    for (const auto& d : drives) {
+      slots.SetDeviceStage(d.driveLetter, stage);
+      slots.SetDeviceProgress(d.driveLetter, total ? int32_t(done * 100 / total) : 0);
+    }
+  };
+  for (int lun = 0; lun < 2; ++lun) {
+    if (!(lun == 0 ? runSettings.sd1Enabled : runSettings.sd2Enabled)) continue;
+    SdPrepareOptions options;
+    options.cacheFile = SdCacheFile(lun);
+    if (lun == 0) {
+      options.cardBytes = cardBytes;
+      options.driveName = smallest ? std::string(1, smallest) + ":" : std::string();
+    }
+    options.progress = [&](uint64_t done, uint64_t total) { show(status::kSdPreparing, done, total); };
+    auto prepared = std::make_shared<PreparedSdImage>();
+    const bool ok = PrepareSdImage(lun == 0 ? runFiles.sd1ImagePath : runFiles.sd2ImagePath, options, *prepared,
+                                   message);
+    if (!ok) {
+      show(status::kDeviceReady, 0, 0);
+      sdImages_ = {};
+      return false;
+    }
+    sdImages_[size_t(lun)] = std::move(prepared);
+  }
+  show(status::kDeviceReady, 0, 0);
+  return true;
 }
 
 std::vector<DeviceReport> BurnEngine::Reports() const {

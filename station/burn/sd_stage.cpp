@@ -29,6 +29,10 @@ class ReadbackFile {
   void Append(const uint8_t* data, size_t n) {
     if (file_.open()) file_.Append(data, n);
   }
+  // Leaves the copy's next bytes a hole (what the card holds there was not written).
+  void Skip(uint64_t n) {
+    if (file_.open()) file_.Skip(n);
+  }
   void Close() {
     if (file_.open()) file_.Commit();
   }
@@ -39,69 +43,106 @@ class ReadbackFile {
 
 }  // namespace
 
+namespace {
+
+// The pieces of `ranges` on the 120-sector grid of the card: each one
+// command, never across a chunk boundary of the raw image's writes.
+template <typename F>
+bool ForEachPiece(const std::vector<ImageRange>& ranges, F&& piece) {
+  for (const ImageRange& r : ranges)
+    for (uint64_t p = r.begin; p < r.end;) {
+      const uint64_t end = std::min<uint64_t>(r.end, (p / kSdChunkBytes + 1) * kSdChunkBytes);
+      if (!piece(p, uint32_t(end - p))) return false;
+      p = end;
+    }
+  return true;
+}
+
+std::vector<ImageRange> WholeImage(uint64_t size) {
+  return size ? std::vector<ImageRange>{{0, size}} : std::vector<ImageRange>{};
+}
+
+uint64_t Total(const std::vector<ImageRange>& ranges) {
+  uint64_t n = 0;
+  for (const auto& r : ranges) n += r.end - r.begin;
+  return n;
+}
+
+}  // namespace
+
 int BurnEngine::BurnSdImage(char letter, void* handle, int lun, StatusCode* code) {
-  const std::filesystem::path& path = lun == 0 ? runFiles.sd1ImagePath : runFiles.sd2ImagePath;
+  // The run's prepared image: a compressed one's decoded cache, a block
+  // map's ranges. Without one (a stage called on its own), the chosen file.
+  const PreparedSdImage* prepared = PreparedSd(lun);
+  const std::filesystem::path& path =
+      prepared ? prepared->data : (lun == 0 ? runFiles.sd1ImagePath : runFiles.sd2ImagePath);
+  const std::vector<ImageRange>* ranges = prepared && prepared->mapped ? &prepared->ranges : nullptr;
   Clock& clock = station_.clock();
   auto file = InputFile::Open(path);
   if (!file) {
     *code = status::kImageLoadFailed;
     return 0;
   }
+  const int64_t bytes = ranges ? int64_t(prepared->mappedBytes) : int64_t(file->size());
   int64_t t = clock.NowMs();
-  StatusCode r = WriteSdImage(letter, handle, *file, file->size());
+  StatusCode r = WriteSdImage(letter, handle, *file, file->size(), ranges);
   NoteStage(letter, "sd-write", t);
-  const int64_t written = int64_t(file->size());
   file.reset();
   if (r != 0) {
     *code = r;
     return 0;
   }
-  NoteBytes(letter, written, 0);
+  NoteBytes(letter, bytes, 0);
   file = InputFile::Open(path);
   if (!file) {
     *code = status::kImageLoadFailed;
     return 0;
   }
   t = clock.NowMs();
-  r = VerifySdImage(letter, handle, *file, file->size());
+  r = VerifySdImage(letter, handle, *file, file->size(), ranges);
   NoteStage(letter, "sd-verify", t);
   if (r != 0) {
     *code = r;
     return 0;
   }
-  NoteBytes(letter, 0, int64_t(file->size()));
+  NoteBytes(letter, 0, bytes);
   return 2;
 }
 
-StatusCode BurnEngine::WriteSdImage(char letter, void* handle, const InputFile& file, uint64_t size) {
+StatusCode BurnEngine::WriteSdImage(char letter, void* handle, const InputFile& file, uint64_t size,
+                                    const std::vector<ImageRange>* ranges) {
   DeviceSlotTable& slots = station_.slots();
   slots.SetDeviceProgress(letter, 0);
   slots.SetDeviceStage(letter, status::kSdWriting);
+  const std::vector<ImageRange> whole = ranges ? std::vector<ImageRange>{} : WholeImage(size);
+  const std::vector<ImageRange>& parts = ranges ? *ranges : whole;
+  const uint64_t total = Total(parts);
   std::vector<uint8_t> written(kSdChunkBytes), readBack(kSdChunkBytes);
-  uint64_t p = 0, done = 0, remaining = size;
+  uint64_t done = 0;
+  StatusCode result = 0;
   // An empty image has nothing to write: no zero-length transfer is sent.
-  while (remaining > 0) {
-    const uint32_t n = uint32_t(std::min<uint64_t>(remaining, kSdChunkBytes));
+  ForEachPiece(parts, [&](uint64_t p, uint32_t n) {
     const unsigned short sectors = SectorsFor(n);
     std::fill(written.begin(), written.end(), 0);
-    if (!file.ReadAt(p, written.data(), n)) return status::kSdWriteFailed;
+    if (!file.ReadAt(p, written.data(), n)) return (result = status::kSdWriteFailed), false;
     const auto sector = static_cast<unsigned long>(p / kSector);
-    if (!USB_WriteSD(handle, sector, sectors, written.data())) return status::kSdWriteFailed;
+    if (!USB_WriteSD(handle, sector, sectors, written.data())) return (result = status::kSdWriteFailed), false;
     if (runFiles.writeVerify != 0) {
       std::fill(readBack.begin(), readBack.end(), 0);
-      if (!USB_ReadSD(handle, sector, sectors, readBack.data())) return status::kSdWriteFailed;
-      if (std::memcmp(written.data(), readBack.data(), n) != 0) return status::kSdWriteFailed;
+      if (!USB_ReadSD(handle, sector, sectors, readBack.data())) return (result = status::kSdWriteFailed), false;
+      if (std::memcmp(written.data(), readBack.data(), n) != 0) return (result = status::kSdWriteFailed), false;
     }
     done += n;
-    SetProgress(letter, done, size);
-    p += n;
-    remaining -= n;
-  }
+    SetProgress(letter, done, total);
+    return true;
+  });
+  if (result != 0) return result;
   slots.SetDeviceProgress(letter, 100);
   return 0;
 }
 
-StatusCode BurnEngine::VerifySdImage(char letter, void* handle, const InputFile& file, uint64_t size) {
+StatusCode BurnEngine::VerifySdImage(char letter, void* handle, const InputFile& file, uint64_t size,
+                                     const std::vector<ImageRange>* ranges) {
   DeviceSlotTable& slots = station_.slots();
   slots.SetDeviceProgress(letter, 0);
   slots.SetDeviceStage(letter, status::kSdVerifying);
@@ -109,27 +150,36 @@ StatusCode BurnEngine::VerifySdImage(char letter, void* handle, const InputFile&
   ReadbackFile readback;
   if (saving && !readback.Create(station_.stationDir() / (std::string(1, letter) + ".bin")))
     return status::kSdVerifyFailed;
+  const std::vector<ImageRange> whole = ranges ? std::vector<ImageRange>{} : WholeImage(size);
+  const std::vector<ImageRange>& parts = ranges ? *ranges : whole;
+  const uint64_t total = Total(parts);
   std::vector<uint8_t> expected(kSdChunkBytes), card(kSdChunkBytes);
-  uint64_t p = 0, done = 0, remaining = size;
+  uint64_t done = 0, saved = 0;
   bool mismatch = false;
-  while (remaining > 0) {
-    const uint32_t n = uint32_t(std::min<uint64_t>(remaining, kSdChunkBytes));
+  StatusCode result = 0;
+  const bool complete = ForEachPiece(parts, [&](uint64_t p, uint32_t n) {
     std::fill(expected.begin(), expected.end(), 0);
-    if (!file.ReadAt(p, expected.data(), n)) return status::kSdVerifyFailed;
+    if (!file.ReadAt(p, expected.data(), n)) return (result = status::kSdVerifyFailed), false;
     std::fill(card.begin(), card.end(), 0);
     const bool read = USB_ReadSD(handle, static_cast<unsigned long>(p / kSector), SectorsFor(n), card.data());
-    if (saving) readback.Append(card.data(), n);
-    if (!read) return status::kSdVerifyFailed;
+    if (saving) {
+      // Unmapped ranges stay holes in the copy: the card was not written there.
+      readback.Skip(p - saved);
+      readback.Append(card.data(), n);
+      saved = p + n;
+    }
+    if (!read) return (result = status::kSdVerifyFailed), false;
     done += n;
-    SetProgress(letter, done, size);
+    SetProgress(letter, done, total);
     if (std::memcmp(expected.data(), card.data(), n) != 0) {
       // With the read-back saved, the whole card is read so the file is complete.
-      if (!saving) return status::kSdVerifyFailed;
+      if (!saving) return (result = status::kSdVerifyFailed), false;
       mismatch = true;
     }
-    p += n;
-    remaining -= n;
-  }
+    return true;
+  });
+  if (!complete) return result;
+  if (saving && size > saved) readback.Skip(size - saved);
   readback.Close();
   slots.SetDeviceProgress(letter, 100);
   return mismatch ? status::kSdVerifyFailed : 0;

@@ -8,6 +8,7 @@
 
 #include "burn/burn_engine.h"
 #include "burn/continuous_line.h"
+#include "burnfiles/sd_image.h"
 #include "burnfiles/import.h"
 #include "burnfiles/sections.h"
 #include "cli/session.h"
@@ -254,6 +255,10 @@ int BurnCommand(const Args& args, Context& ctx) {
   BurnFileSet& files = station.files();
   files.sd1ImagePath = options.sd1;
   files.sd2ImagePath = options.sd2;
+  // What will be burned, before START: the format, a block map's share.
+  for (const auto& [name, path] : {std::pair{"SD1", options.sd1}, std::pair{"SD2", options.sd2}})
+    if (!path.empty())
+      ctx.out << name << " image: " << DescribeSdImage(path, station.stationDir() / "sd-cache") << "\n";
   if (!options.flash.empty()) {
     const ImportResult imported = ImportBurnPackage(files, options.flash);
     if (!imported.ok) {

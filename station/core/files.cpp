@@ -96,6 +96,7 @@ bool ReplacingFile::Create(const fs::path& path, std::string* error) {
   temporary_ = TemporaryBeside(target_);
   std::string reason;
   file_ = Platform().CreateNew(temporary_, reason);
+  written_ = 0;
   if (file_ == kNoFile) {
     SetError(error, "cannot create " + PathText(temporary_) + ": " + reason);
     temporary_.clear();
@@ -112,6 +113,19 @@ bool ReplacingFile::Append(const void* data, size_t count, std::string* error) {
   std::string reason;
   if (count > 0 && !Platform().Write(file_, data, count, reason))
     return Failed(error, "cannot write", temporary_, reason);
+  written_ += count;
+  return true;
+}
+
+bool ReplacingFile::Skip(uint64_t count, std::string* error) {
+  if (file_ == kNoFile) {
+    SetError(error, "no file is being written");
+    return false;
+  }
+  std::string reason;
+  if (count > 0 && !Platform().SkipTo(file_, written_ + count, reason))
+    return Failed(error, "cannot write", temporary_, reason);
+  written_ += count;
   return true;
 }
 

@@ -50,6 +50,8 @@ class ReplacingFile {
   bool Append(std::string_view bytes, std::string* error = nullptr) {
     return Append(bytes.data(), bytes.size(), error);
   }
+  // Leaves the file's next `count` bytes unwritten (a hole).
+  bool Skip(uint64_t count, std::string* error = nullptr);
   bool Commit(std::string* error = nullptr);
   void Discard();
 
@@ -62,6 +64,7 @@ class ReplacingFile {
   std::filesystem::path target_;
   std::filesystem::path temporary_;
   FileHandle file_ = kNoFile;
+  uint64_t written_ = 0;
 };
 
 // Writes the bytes through a ReplacingFile. On failure the old file is

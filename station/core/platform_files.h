@@ -40,6 +40,12 @@ class PlatformFiles {
   virtual bool Write(FileHandle file, const void* data, size_t count, std::string& error) = 0;
   // Pushes what was written to the disk.
   virtual bool Flush(FileHandle file, std::string& error) = 0;
+  // Makes a new file `offset` bytes long, writing nothing (a hole where the
+  // file system keeps them), and moves the end for Write there. Only forward.
+  virtual bool SkipTo(FileHandle file, uint64_t offset, std::string& error) {
+    error = "cannot leave holes in files here";
+    return false;
+  }
   // Gives the new file the access rights (and, where allowed, the owner) of
   // the file it is about to replace. Best effort.
   virtual void KeepAccessOf(FileHandle file, const std::filesystem::path& replaced) = 0;

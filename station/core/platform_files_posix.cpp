@@ -71,6 +71,16 @@ class PosixFiles final : public PlatformFiles {
     return fd < 0 ? FailHandle(error) : fd;
   }
 
+  bool SkipTo(FileHandle file, uint64_t offset, std::string& error) override {
+    if (offset > uint64_t(INT64_MAX)) {
+      errno = EFBIG;
+      return Fail(error);
+    }
+    if (::ftruncate(Fd(file), off_t(offset)) != 0 || ::lseek(Fd(file), off_t(offset), SEEK_SET) < 0)
+      return Fail(error);
+    return true;
+  }
+
   bool Write(FileHandle file, const void* data, size_t count, std::string& error) override {
     const char* p = static_cast<const char*>(data);
     while (count > 0) {

@@ -99,6 +99,13 @@ class Win32Files final : public PlatformFiles {
     return h == INVALID_HANDLE_VALUE ? FailHandle(error) : F(h);
   }
 
+  bool SkipTo(FileHandle file, uint64_t offset, std::string& error) override {
+    LARGE_INTEGER at;
+    at.QuadPart = LONGLONG(offset);
+    if (!::SetFilePointerEx(H(file), at, nullptr, FILE_BEGIN) || !::SetEndOfFile(H(file))) return Fail(error);
+    return true;
+  }
+
   bool Write(FileHandle file, const void* data, size_t count, std::string& error) override {
     const char* p = static_cast<const char*>(data);
     while (count > 0) {

@@ -36,6 +36,7 @@ int StringIdOf(StatusCode code) {
     case 6029: return 1045;
     case 6030: return 1057;
     case 6062: return 145;
+    case 6070: return 3131;
     default: return 0;
   }
 }

@@ -37,6 +37,7 @@ inline constexpr StatusCode kSpiTypeError = 6028;
 inline constexpr StatusCode kDataTooBig = 6029;
 inline constexpr StatusCode kSpiTooSlow = 6030;
 inline constexpr StatusCode kSdSizeError = 6062;
+inline constexpr StatusCode kSdPreparing = 6070;  // the run's SD image decoded and checked
 }  // namespace status
 
 // The text shown for a code; "" for 0, negative or unknown codes.

@@ -1,10 +1,13 @@
 #include "records/burn_recorder.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <random>
 
+#include "burnfiles/input_file.h"
 #include "burnfiles/package.h"
+#include "burnfiles/sd_image.h"
 #include "core/strings.h"
 #include "core/status_codes.h"
 #include "records/line_address.h"
@@ -86,15 +89,21 @@ UnitRecord MakeRecord(const DeviceReport& report, const RunIdentity& run, int64_
     u.FirmwareInfo = run.FirmwareInfo;
     u.ReplacedSections = run.ReplacedSections;
   }
-  if (run.Sd1 && report.lun == 0) {
-    u.SdImageName = PathText(run.Sd1Path.filename());
-    u.SdImageSize = run.Sd1Size;
-    u.SdImageSha256 = run.Sd1Sha256;
-  } else if (run.Sd2 && report.lun == 1) {
-    u.SdImageName = PathText(run.Sd2Path.filename());
-    u.SdImageSize = run.Sd2Size;
-    u.SdImageSha256 = run.Sd2Sha256;
-  }
+  auto sd = [&](const std::filesystem::path& path, int64_t size, const std::string& sha,
+                const RunIdentity::SdImageIdentity& image) {
+    u.SdImageName = PathText(path.filename());
+    u.SdImageSize = size;
+    u.SdImageSha256 = image.Sha256.empty() ? sha : image.Sha256;
+    u.SdImageFormat = image.Format;
+    u.SdImageDecodedSize = image.DecodedSize;
+    u.SdImageMappedSize = image.MappedSize;
+    u.SdBmapName = image.BmapName;
+    u.SdBmapChecksum = image.BmapChecksum;
+  };
+  if (run.Sd1 && report.lun == 0)
+    sd(run.Sd1Path, run.Sd1Size, run.Sd1Sha256, run.Sd1Image);
+  else if (run.Sd2 && report.lun == 1)
+    sd(run.Sd2Path, run.Sd2Size, run.Sd2Sha256, run.Sd2Image);
   u.SdWriteSeconds = Seconds(report, "sd-write");
   u.SdVerifySeconds = Seconds(report, "sd-verify");
   u.FlashEraseSeconds = Seconds(report, "flash-erase");
@@ -218,6 +227,14 @@ void BurnRecorder::Identify(RunIdentity run) {
     std::error_code ec;
     const auto n = std::filesystem::file_size(path, ec);
     if (!ec) size = int64_t(n);
+    // A compressed image's hash is of what it decodes to: the run's
+    // preparing computes that while decoding.
+    char head[8] = {};
+    const auto file = InputFile::Open(path);
+    const size_t got = file ? size_t(std::min<uint64_t>(sizeof head, file->size())) : 0;
+    if (file && got && file->ReadAt(0, head, got) &&
+        DetectSdImageFormat(std::string_view(head, got)) != SdImageFormat::Raw)
+      return;
     if (auto hash = Sha256OfFile(path)) sha = *hash;
   };
   sd(run.Sd1, run.Sd1Path, run.Sd1Size, run.Sd1Sha256);
@@ -231,12 +248,35 @@ void BurnRecorder::Identify(RunIdentity run) {
   std::vector<UnitRecord> ready;
   {
     std::lock_guard lock(mutex_);
+    // The images' identity may have come from the run meanwhile.
+    run.Sd1Image = std::move(run_.Sd1Image);
+    run.Sd2Image = std::move(run_.Sd2Image);
     run_ = std::move(run);
     identified_ = true;
     for (const Pending& p : pending_) ready.push_back(MakeRecord(p.report, run_, p.utcStartMs, p.id));
     pending_.clear();
   }
   for (auto& u : ready) writer_.Submit(std::move(u));
+}
+
+void BurnRecorder::SdImagesPrepared(const BurnEngine& engine) {
+  auto identity = [&](int lun) {
+    RunIdentity::SdImageIdentity id;
+    const PreparedSdImage* p = engine.PreparedSd(lun);
+    if (!p) return id;
+    id.Format = SdImageFormatName(p->format);
+    id.DecodedSize = int64_t(p->size);
+    if (p->mapped) {
+      id.MappedSize = int64_t(p->mappedBytes);
+      id.BmapName = PathText(p->bmapPath.filename());
+      id.BmapChecksum = p->bmapChecksum;
+    }
+    id.Sha256 = p->sha256;
+    return id;
+  };
+  std::lock_guard lock(mutex_);
+  run_.Sd1Image = identity(0);
+  run_.Sd2Image = identity(1);
 }
 
 void BurnRecorder::DeviceFinished(const DeviceReport& report) {

@@ -41,6 +41,14 @@ struct RunIdentity {
   // From the background step.
   int64_t Sd1Size = 0, Sd2Size = 0;
   std::string Sd1Sha256, Sd2Sha256;
+  // From the run's preparing of its images (compressed, block map).
+  struct SdImageIdentity {
+    std::string Format;
+    int64_t DecodedSize = 0, MappedSize = 0;
+    std::string BmapName, BmapChecksum;
+    std::string Sha256;  // of the raw image, when preparing computed it
+  };
+  SdImageIdentity Sd1Image, Sd2Image;
   int64_t PackageSize = 0;
   uint32_t PackageChecksum = 0;
   std::string FirmwareInfo;
@@ -61,6 +69,7 @@ class BurnRecorder final : public RunObserver {
   void RunStarting(const BurnEngine& engine) override;
   void DeviceFinished(const DeviceReport& report) override;
   void RunFinishing(std::function<void()> done) override;
+  void SdImagesPrepared(const BurnEngine& engine) override;
 
   // The open store (null while the file cannot be opened): the History view
   // reads through it.

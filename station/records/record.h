@@ -33,8 +33,13 @@ struct UnitRecord {
   std::vector<std::string> ReplacedSections;
   // The SD image burned.
   std::string SdImageName;
-  int64_t SdImageSize = 0;
-  std::string SdImageSha256;  // hex, computed once per run
+  int64_t SdImageSize = 0;    // the file as stored (compressed or not)
+  std::string SdImageSha256;  // hex, of the raw image it holds, computed once per run
+  std::string SdImageFormat;  // "raw", "gzip", "xz", "bzip2", "zstd", "zip"
+  int64_t SdImageDecodedSize = 0;  // the raw image's size
+  int64_t SdImageMappedSize = 0;   // bytes its block map has written, 0 without one
+  std::string SdBmapName;          // the block map file used, "" for none
+  std::string SdBmapChecksum;      // its own checksum (hex), where its version has one
   // Seconds per stage.
   double SdWriteSeconds = 0, SdVerifySeconds = 0;
   double FlashEraseSeconds = 0, FlashWriteSeconds = 0, FlashVerifySeconds = 0;

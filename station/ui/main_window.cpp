@@ -38,6 +38,7 @@
 
 #include "burn/continuous_line.h"
 #include "burnfiles/import.h"
+#include "burnfiles/sd_image.h"
 #include "burnfiles/sections.h"
 #include "burnfiles/texts.h"
 #include "catalogue/catalogue_dialog_model.h"
@@ -584,7 +585,14 @@ void MainWindow::OnCheckBoxClicked() {
 void MainWindow::ShowPath(int controlId, const std::filesystem::path& path, std::filesystem::path& shown) {
   if (path == shown) return;
   shown = path;
-  ControlAs<QLineEdit>(controlId)->setText(PathText(path));
+  auto* edit = ControlAs<QLineEdit>(controlId);
+  edit->setText(PathText(path));
+  // An SD image's format and block map, before START.
+  if ((controlId == id::kSd1Path || controlId == id::kSd2Path) && !path.empty())
+    edit->setToolTip(QString::fromStdString(DescribeSdImage(
+        path, station_.stationDir() / "sd-cache", [](int stringId) { return Tr(stringId).toStdString(); })));
+  else if (controlId == id::kSd1Path || controlId == id::kSd2Path)
+    edit->setToolTip(QString());
 }
 
 void MainWindow::SyncFromStation() {

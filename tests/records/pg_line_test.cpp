@@ -227,6 +227,11 @@ UnitRecord FullRecord() {
   r.SdImageName = "card.img";
   r.SdImageSize = 8000000000LL;
   r.SdImageSha256 = std::string(64, 'a');
+  r.SdImageFormat = "xz";
+  r.SdImageDecodedSize = 16000000000LL;
+  r.SdImageMappedSize = 4000000000LL;
+  r.SdBmapName = "card \"v2\".bmap";
+  r.SdBmapChecksum = std::string(40, 'c');
   r.SdWriteSeconds = 0.1;
   r.SdVerifySeconds = 12.345678901234567;
   r.FlashEraseSeconds = 1e-9;

@@ -2,6 +2,7 @@
 // its fields, committed before the run ends, a failed write shown and
 // written later, a duplicate serial on the row.
 #include <chrono>
+#include <cstdlib>
 #include <set>
 
 #include "burn/burn_engine.h"
@@ -78,6 +79,33 @@ class RecordsBurnTest : public ardentix::testing::StationTest {
   std::string package_, image_, firmwareInfo_;
 };
 
+// A compressed image with a block map: the record says which, both sizes,
+// the mapped share, the map and the decoded image's hash.
+TEST_F(RecordsBurnTest, TheRecordHoldsTheIdentityOfACompressedMappedImage) {
+  if (std::system("command -v bmaptool zstd >/dev/null 2>&1") != 0) GTEST_SKIP() << "bmap-tools and zstd are needed";
+  Start("1");
+  ChooseFiles();
+  engine_->checkBoxes = RunSettings{1, 0, 0};
+  const std::string cd = "cd '" + dir_.string() + "' && ";
+  ASSERT_EQ(std::system((cd + "bmaptool -q create -o card.img.bmap card.img && zstd -q -c card.img > card.img.zst").c_str()), 0);
+  station_->files().sd1ImagePath = dir_ / "card.img.zst";
+  Burn();
+  const auto records = Stored();
+  ASSERT_EQ(records.size(), 1u);
+  const UnitRecord& r = records[0];
+  EXPECT_EQ(r.Outcome, "passed");
+  EXPECT_EQ(r.SdImageName, "card.img.zst");
+  EXPECT_EQ(r.SdImageFormat, "zstd");
+  EXPECT_EQ(r.SdImageSize, int64_t(std::filesystem::file_size(dir_ / "card.img.zst")));
+  EXPECT_EQ(r.SdImageDecodedSize, int64_t(image_.size()));
+  EXPECT_EQ(r.SdImageSha256, Sha256Hex(image_));
+  EXPECT_EQ(r.SdBmapName, "card.img.bmap");
+  EXPECT_EQ(r.SdBmapChecksum.size(), 64u);
+  EXPECT_GT(r.SdImageMappedSize, 0);
+  EXPECT_LE(r.SdImageMappedSize, int64_t(image_.size()));
+  EXPECT_EQ(r.BytesWritten, r.SdImageMappedSize);
+}
+
 TEST_F(RecordsBurnTest, EveryFinishedDeviceHasARecordWithItsFields) {
   Start("3");
   station_->mutableSettings().WriteVerify = 1;
@@ -120,6 +148,10 @@ TEST_F(RecordsBurnTest, EveryFinishedDeviceHasARecordWithItsFields) {
     EXPECT_EQ(r->SdImageName, "card.img");
     EXPECT_EQ(r->SdImageSize, int64_t(image_.size()));
     EXPECT_EQ(r->SdImageSha256, Sha256Hex(image_));
+    EXPECT_EQ(r->SdImageFormat, "raw");
+    EXPECT_EQ(r->SdImageDecodedSize, int64_t(image_.size()));
+    EXPECT_EQ(r->SdImageMappedSize, 0);
+    EXPECT_EQ(r->SdBmapName, "");
     EXPECT_TRUE(r->WriteVerify);
     EXPECT_FALSE(r->SaveSdFile);
     EXPECT_FALSE(r->DuplicateSerial);

@@ -815,6 +815,98 @@ They are kept and written again with the next record and at the end of the next 
             <comment>3309</comment>
             <translation>连续生产中：请插入设备</translation>
         </message>
+        <message>
+            <source>The SD image %1 cannot be burned: %2
+No device was written.</source>
+            <comment>3120</comment>
+            <translation>SD 镜像 %1 无法烧录：%2
+未写入任何设备。</translation>
+        </message>
+        <message>
+            <source>the file is damaged or cut short (%1)</source>
+            <comment>3121</comment>
+            <translation>文件已损坏或不完整（%1）</translation>
+        </message>
+        <message>
+            <source>the zip file holds %1 files; it must hold exactly one image</source>
+            <comment>3122</comment>
+            <translation>zip 文件包含 %1 个文件；必须只包含一个镜像</translation>
+        </message>
+        <message>
+            <source>the zip file is encrypted</source>
+            <comment>3123</comment>
+            <translation>zip 文件已加密</translation>
+        </message>
+        <message>
+            <source>the image (%1 bytes) is larger than the card of drive %2 (%3 bytes)</source>
+            <comment>3124</comment>
+            <translation>镜像（%1 字节）大于驱动器 %2 的卡（%3 字节）</translation>
+        </message>
+        <message>
+            <source>it does not match its checksum file %1</source>
+            <comment>3125</comment>
+            <translation>与其校验文件 %1 不符</translation>
+        </message>
+        <message>
+            <source>its block map %1 cannot be used: %2</source>
+            <comment>3126</comment>
+            <translation>其块映射 %1 无法使用：%2</translation>
+        </message>
+        <message>
+            <source>range %1 of the block map does not match the image</source>
+            <comment>3127</comment>
+            <translation>块映射的第 %1 个范围与镜像不符</translation>
+        </message>
+        <message>
+            <source>decoding needs up to %1 MB in %2, which has %3 MB free</source>
+            <comment>3128</comment>
+            <translation>解压最多需要 %2 中的 %1 MB，可用空间为 %3 MB</translation>
+        </message>
+        <message>
+            <source>this build cannot read compressed images</source>
+            <comment>3129</comment>
+            <translation>此版本无法读取压缩镜像</translation>
+        </message>
+        <message>
+            <source>the block map is for an image of %1 bytes, the image has %2</source>
+            <comment>3130</comment>
+            <translation>块映射对应 %1 字节的镜像，而镜像为 %2 字节</translation>
+        </message>
+        <message>
+            <source>Preparing SD image</source>
+            <comment>3131</comment>
+            <translation>正在准备 SD 镜像</translation>
+        </message>
+        <message>
+            <source>the file cannot be read (%1)</source>
+            <comment>3132</comment>
+            <translation>无法读取文件（%1）</translation>
+        </message>
+        <message>
+            <source>%1, %2 MB</source>
+            <comment>3133</comment>
+            <translation>%1，%2 MB</translation>
+        </message>
+        <message>
+            <source>block map %1: %2 % of %3 MB mapped</source>
+            <comment>3134</comment>
+            <translation>块映射 %1：已映射 %3 MB 中的 %2 %</translation>
+        </message>
+        <message>
+            <source>decoded into %1 before the first device (%2 MB free there)</source>
+            <comment>3135</comment>
+            <translation>在写入第一个设备前解压到 %1（该处可用 %2 MB）</translation>
+        </message>
+        <message>
+            <source>its checksum file %1 names no hash for it</source>
+            <comment>3136</comment>
+            <translation>其校验文件 %1 中没有它的哈希值</translation>
+        </message>
+        <message>
+            <source>the block map file's own checksum does not match</source>
+            <comment>3137</comment>
+            <translation>块映射文件自身的校验和不符</translation>
+        </message>
     </context>
     <context>
         <name>Texts</name>
