@@ -274,10 +274,9 @@ const PreparedSdImage* BurnEngine::PreparedSd(int lun) const {
 bool BurnEngine::PrepareSdImages(const std::vector<DeviceListEntry>& drives, std::string& message) {
   DeviceSlotTable& slots = station_.slots();
   sdImages_ = {};
-  // The smallest card of the run's logical-unit-0 drives.
-  uint64_t cardBytes = 0;
-  char smallest = 0;
-  if (runSettings.sd1Enabled)
+  // The smallest card of the run's logical-unit-0 drives, read when an
+  // image needs it.
+  auto measure = [&](uint64_t& cardBytes, std::string& name) {
     for (const auto& d : drives) {
       void* h = TVQ_OpenDevice(d.driveLetter);
       if (h == QMR_INVALID_HANDLE) continue;
@@ -286,10 +285,14 @@ bool BurnEngine::PrepareSdImages(const std::vector<DeviceListEntry>& drives, std
       const uint64_t bytes = last ? (uint64_t(last) + 1) * 512 : 0;
       if (bytes && (cardBytes == 0 || bytes < cardBytes)) {
         cardBytes = bytes;
-        smallest = d.driveLetter;
+        name = std::string(1, d.driveLetter) + ":";
       }
     }
+  };
+  bool shown = false;
   auto show = [&](int32_t stage, uint64_t done, uint64_t total) {
+    if (stage != status::kSdPreparing && !shown) return;
+    shown = true;
     for (const auto& d : drives) {
       slots.SetDeviceStage(d.driveLetter, stage);
       slots.SetDeviceProgress(d.driveLetter, total ? int32_t(done * 100 / total) : 0);
@@ -299,10 +302,7 @@ bool BurnEngine::PrepareSdImages(const std::vector<DeviceListEntry>& drives, std
     if (!(lun == 0 ? runSettings.sd1Enabled : runSettings.sd2Enabled)) continue;
     SdPrepareOptions options;
     options.cacheFile = SdCacheFile(lun);
-    if (lun == 0) {
-      options.cardBytes = cardBytes;
-      options.driveName = smallest ? std::string(1, smallest) + ":" : std::string();
-    }
+    if (lun == 0) options.measureCards = measure;
     options.progress = [&](uint64_t done, uint64_t total) { show(status::kSdPreparing, done, total); };
     auto prepared = std::make_shared<PreparedSdImage>();
     const bool ok = PrepareSdImage(lun == 0 ? runFiles.sd1ImagePath : runFiles.sd2ImagePath, options, *prepared,

@@ -266,6 +266,28 @@ bool ParseBlockMap(std::string_view input, BlockMap& map, std::string& error) {
   return true;
 }
 
+std::string BlockMapText(const BlockMap& map) {
+  auto line = [](const char* tag, const std::string& value) {
+    return std::string("    <") + tag + "> " + value + " </" + tag + ">\n";
+  };
+  std::string text = "<?xml version=\"1.0\" ?>\n<bmap version=\"2.0\">\n" +
+                     line("ImageSize", std::to_string(map.imageSize)) + line("BlockSize", std::to_string(map.blockSize)) +
+                     line("BlocksCount", std::to_string(map.blocksCount)) +
+                     line("MappedBlocksCount", std::to_string(map.mappedBlocksCount)) + line("ChecksumType", "sha256");
+  const size_t at = text.size() + std::strlen("    <BmapFileChecksum> ");
+  text += line("BmapFileChecksum", std::string(64, '0')) + "    <BlockMap>\n";
+  for (const auto& r : map.ranges)
+    text += "        <Range chksum=\"" + r.checksum + "\"> " +
+            (r.first == r.last ? std::to_string(r.first) : std::to_string(r.first) + "-" + std::to_string(r.last)) +
+            " </Range>\n";
+  text += "    </BlockMap>\n</bmap>\n";
+  if (auto digest = NewDigest(DigestKind::Sha256)) {
+    digest->Update(text.data(), text.size());
+    text.replace(at, 64, digest->FinishHex());
+  }
+  return text;
+}
+
 std::optional<std::filesystem::path> FindBlockMap(const std::filesystem::path& image) {
   const std::string name = PathText(image.filename());
   std::vector<std::string> names{name + ".bmap", DecodedName(name) + ".bmap"};
@@ -330,8 +352,9 @@ std::string CacheStamp(const std::filesystem::path& source, uint64_t storedSize)
 
 }  // namespace
 
-bool PrepareSdImage(const std::filesystem::path& path, const SdPrepareOptions& options, PreparedSdImage& out,
+bool PrepareSdImage(const std::filesystem::path& path, const SdPrepareOptions& given, PreparedSdImage& out,
                     std::string& error) {
+  SdPrepareOptions options = given;
   out = PreparedSdImage{};
   out.source = out.data = path;
   const std::string shown = PathText(path.filename());
@@ -350,6 +373,7 @@ bool PrepareSdImage(const std::filesystem::path& path, const SdPrepareOptions& o
     out.format = DetectSdImageFormat(std::string_view(head, n));
   }
   const bool compressed = out.format != SdImageFormat::Raw;
+  if ((compressed || FindBlockMap(path)) && options.measureCards) options.measureCards(options.cardBytes, options.driveName);
 
   // The .sha256 beside it: of the file as stored, or of the image it decodes to.
   std::optional<std::string> storedHash, decodedHash;

@@ -52,6 +52,10 @@ struct BlockMap {
   uint64_t MappedBytes() const;
 };
 
+// The text of a version 2.0 block map with SHA-256 checksums (the ranges'
+// `checksum` already set), its own checksum filled in.
+std::string BlockMapText(const BlockMap& map);
+
 // Reads and checks a block map's text; false with the reason.
 bool ParseBlockMap(std::string_view text, BlockMap& map, std::string& error);
 
@@ -86,6 +90,9 @@ struct SdPrepareOptions {
   std::filesystem::path cacheFile;  // where a compressed image is decoded to
   uint64_t cardBytes = 0;           // the smallest card of the run, 0 when unknown
   std::string driveName;            // the drive with that card, for the message
+  // Sets the two above; called only for an image that is more than a plain
+  // raw one (a plain raw image burns as it always has, no card asked).
+  std::function<void(uint64_t& cardBytes, std::string& driveName)> measureCards;
   // Bytes done of the work of preparing; on the preparing thread.
   std::function<void(uint64_t done, uint64_t total)> progress;
 };

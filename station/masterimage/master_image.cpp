@@ -1,5 +1,8 @@
 #include "masterimage/master_image.h"
 
+#include "burnfiles/image_codec.h"
+#include "burnfiles/sd_image.h"
+
 #include <cstring>
 #include <limits>
 #include <vector>
@@ -108,14 +111,108 @@ std::optional<MasterImageJob> PrepareSdMasterImage(Station& station) {
   return job;
 }
 
+std::filesystem::path MasterImageBlockMapPath(const std::filesystem::path& imagePath) {
+  return imagePath.parent_path() / PathFromText(DecodedName(PathText(imagePath.filename())) + ".bmap");
+}
+
+namespace {
+
+constexpr uint64_t kMapBlock = 4096;
+
+// Where the image's bytes go: the file as it is, with holes, or zstd.
+class ImageSink {
+ public:
+  bool Create(const MasterImageJob& job, std::string& error) {
+    sparse_ = job.sparse;
+    if (!job.zstd) return file_.Create(job.imagePath, &error);
+    // Written beside the final name, moved there when complete.
+    partial_ = PathText(job.imagePath) + ".partial";
+    final_ = job.imagePath;
+    std::string ignored;
+    Platform().Remove(partial_, ignored);
+    zstd_ = NewZstdWriter(partial_, error);
+    return zstd_ != nullptr;
+  }
+  bool Write(const unsigned char* data, size_t n, bool zero, std::string& error) {
+    if (zstd_) return zstd_->Write(data, n, error);
+    return sparse_ && zero ? file_.Skip(n, &error) : file_.Append(data, n, &error);
+  }
+  bool Commit(std::string& error) {
+    if (!zstd_) return file_.Commit(&error);
+    const bool ok = zstd_->Finish(error) && Platform().Rename(partial_, final_, error);
+    zstd_.reset();
+    return ok;
+  }
+  ~ImageSink() {
+    if (zstd_) {
+      zstd_.reset();
+      std::string ignored;
+      Platform().Remove(partial_, ignored);
+    }
+  }
+
+ private:
+  bool sparse_ = false;
+  ReplacingFile file_;
+  std::unique_ptr<CompressedWriter> zstd_;
+  std::filesystem::path partial_, final_;
+};
+
+// The block map of what was read: non-zero 4 KiB blocks, each range hashed.
+class MapBuilder {
+ public:
+  void Add(const unsigned char* data, size_t n, bool zero) {
+    const uint64_t block = at_ / kMapBlock;
+    if (zero) {
+      Close();
+    } else {
+      if (!digest_) {
+        digest_ = NewDigest(DigestKind::Sha256);
+        map_.ranges.push_back({block, block, ""});
+      }
+      map_.ranges.back().last = block;
+      if (digest_) digest_->Update(data, n);
+    }
+    at_ += n;
+  }
+  std::string Text() {
+    Close();
+    map_.imageSize = at_;
+    map_.blockSize = kMapBlock;
+    map_.blocksCount = (at_ + kMapBlock - 1) / kMapBlock;
+    map_.mappedBlocksCount = 0;
+    for (const auto& r : map_.ranges) map_.mappedBlocksCount += r.last - r.first + 1;
+    return BlockMapText(map_);
+  }
+
+ private:
+  void Close() {
+    if (digest_) map_.ranges.back().checksum = digest_->FinishHex();
+    digest_.reset();
+  }
+  BlockMap map_;
+  std::unique_ptr<Digest> digest_;
+  uint64_t at_ = 0;
+};
+
+bool AllZero(const unsigned char* p, size_t n) {
+  for (size_t i = 0; i < n; ++i)
+    if (p[i]) return false;
+  return true;
+}
+
+}  // namespace
+
 MasterImageResult CreateSdMasterImage(const MasterImageJob& job, const MasterImageProgress& progress,
                                       std::stop_token cancel) {
   // The image is written beside its final name and takes its place only
   // when complete: a failed or cancelled run leaves an earlier image as it was.
-  ReplacingFile file;
+  ImageSink file;
   std::string error;
-  if (!file.Create(job.imagePath, &error))
+  if (!file.Create(job, error))
     return Failed(MasterImageOutcome::FileCreateFailed, text::kImageFileCreateFailed, error);
+  const bool mapping = job.sparse || job.zstd;
+  MapBuilder map;
 
   DeviceHandle device(TVQ_OpenDevice(job.letter));
   if (!device.valid()) return Failed(MasterImageOutcome::OpenFailed, text::kImageOpenDeviceFailed);
@@ -141,7 +238,16 @@ MasterImageResult CreateSdMasterImage(const MasterImageJob& job, const MasterIma
       r.imageBytes = total;
       return r;
     }
-    if (!file.Append(buffer.data(), chunk, &error)) {
+    // A chunk is 15 map blocks: each one a hole or written, and mapped.
+    bool written = true;
+    for (uint32_t at = 0; at < chunk && written;) {
+      const uint32_t n = mapping ? std::min<uint32_t>(chunk - at, uint32_t(kMapBlock)) : chunk;
+      const bool zero = mapping && AllZero(buffer.data() + at, n);
+      if (mapping) map.Add(buffer.data() + at, n, zero);
+      written = file.Write(buffer.data() + at, n, zero, error);
+      at += n;
+    }
+    if (!written) {
       MasterImageResult r = Failed(MasterImageOutcome::WriteFailed, text::kImageWriteFailed, error);
       r.imageBytes = total;
       return r;
@@ -149,9 +255,15 @@ MasterImageResult CreateSdMasterImage(const MasterImageJob& job, const MasterIma
     done += chunk;
     if (progress) progress(done, total);
   }
+  // The map first: an image without its map is never left as the newest.
+  if (mapping && !WriteFileAtomically(MasterImageBlockMapPath(job.imagePath), map.Text(), &error)) {
+    MasterImageResult r = Failed(MasterImageOutcome::WriteFailed, text::kImageWriteFailed, error);
+    r.imageBytes = total;
+    return r;
+  }
   // Flushed to disk before the rename, so a crash right after cannot leave a
   // short image under the final name.
-  if (!file.Commit(&error)) {
+  if (!file.Commit(error)) {
     MasterImageResult r = Failed(MasterImageOutcome::WriteFailed, text::kImageWriteFailed, error);
     r.imageBytes = total;
     return r;

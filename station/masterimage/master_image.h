@@ -85,7 +85,16 @@ struct MasterImageJob {
   char letter = 0;
   std::filesystem::path imagePath;
   uint64_t usedBytes = 0;  // MeasureUsedSpace at preparation
+  // As build systems ship images, for `bmaptool copy` and the burn alike:
+  // zero 4 KiB blocks left as holes and a block map beside the image
+  // ("<image>.bmap", the compression suffix dropped) ...
+  bool sparse = false;
+  // ... and the image compressed with zstd (name it "....zst").
+  bool zstd = false;
 };
+
+// The block map written beside a sparse or compressed master image.
+std::filesystem::path MasterImageBlockMapPath(const std::filesystem::path& imagePath);
 
 // nullopt when no drive is selected: then nothing is done at all (the window
 // has only emptied edit 1000; the SD1 image path stays as it was).

@@ -8,7 +8,12 @@
 #include <sstream>
 #include <utility>
 
+#include "burnfiles/sd_image.h"
 #include "core/files.h"
+
+#include <sys/stat.h>
+
+#include <cstdlib>
 #include "core/strings.h"
 #include "station/station_fixture.h"
 
@@ -153,6 +158,54 @@ TEST_F(MasterImageTest, ANearlyFullCardIsReadToItsEndOnly) {
   const MasterImageResult result = CreateSdMasterImage(*job);
   EXPECT_EQ(result.outcome, MasterImageOutcome::Created) << result.message;
   EXPECT_EQ(ReadWholeFile(ImagePath()), Card('E', 20 * kMiB));
+}
+
+// Sparse with its block map, and zstd: what bmaptool copy takes and writes
+// back as the card held it; and what the burn takes.
+TEST_F(MasterImageTest, SparseAndCompressedImagesWithTheirBlockMapAreReadByBmaptool) {
+  if (std::system("command -v bmaptool zstd >/dev/null 2>&1") != 0) GTEST_SKIP() << "bmap-tools and zstd are needed";
+  StartStation(R"({"devices":[{"letter":"E","sdSectors":40960}]})");  // 20 MiB
+  WriteCard('E', 0, 3);
+  WriteCard('E', 1000, 24);
+  WriteCard('E', 40900, 60);  // up to the card's end
+  const struct {
+    std::string name;
+    bool sparse, zstd;
+  } cases[] = {{"Image_E.bin", true, false}, {"Image_E.bin.zst", false, true}, {"both.img.zst", true, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    MasterImageJob job{'E', dir_ / c.name, 20 * kMiB};
+    job.sparse = c.sparse;
+    job.zstd = c.zstd;
+    const MasterImageResult result = CreateSdMasterImage(job);
+    ASSERT_EQ(result.outcome, MasterImageOutcome::Created) << result.detail;
+    const fs::path bmap = MasterImageBlockMapPath(job.imagePath);
+    EXPECT_EQ(bmap.filename(), c.name == "both.img.zst" ? "both.img.bmap" : "Image_E.bin.bmap");
+    BlockMap map;
+    std::string error;
+    ASSERT_TRUE(ParseBlockMap(*ReadWholeFile(bmap), map, error)) << error;
+    EXPECT_EQ(map.imageSize, 20 * kMiB);
+    EXPECT_EQ(map.ranges.size(), 3u) << "the three written places, zero blocks unmapped";
+    fs::remove(dir_ / "dest.img");
+    ASSERT_EQ(std::system(("cd '" + dir_.string() + "' && bmaptool -q copy --bmap '" + bmap.string() + "' '" +
+                           c.name + "' dest.img")
+                              .c_str()),
+              0);
+    EXPECT_TRUE(ReadWholeFile(dir_ / "dest.img") == Card('E', 20 * kMiB));
+    if (c.sparse && !c.zstd) {
+      EXPECT_TRUE(ReadWholeFile(job.imagePath) == Card('E', 20 * kMiB));
+      struct stat st {};
+      ASSERT_EQ(::stat(job.imagePath.c_str(), &st), 0);
+      EXPECT_LT(uint64_t(st.st_blocks) * 512, 20 * kMiB) << "zero blocks are holes";
+    }
+    // The burn takes it as it is.
+    PreparedSdImage prepared;
+    SdPrepareOptions options;
+    options.cacheFile = dir_ / "cache.img";
+    ASSERT_TRUE(PrepareSdImage(job.imagePath, options, prepared, error)) << error;
+    EXPECT_TRUE(prepared.mapped);
+    EXPECT_EQ(prepared.size, 20 * kMiB);
+  }
 }
 
 TEST_F(MasterImageTest, WithoutASelectedDriveNothingIsDone) {
