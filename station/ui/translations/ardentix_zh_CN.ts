@@ -766,56 +766,6 @@ They are kept and written again with the next record and at the end of the next 
             <translation>%1 含有产线数据库的密码，且本机其他用户可以读取该文件。请只允许其所有者读取（chmod 600），或改为将密码保存在密码文件（~/.pgpass）中。</translation>
         </message>
         <message>
-            <source>Continuous</source>
-            <comment>3300</comment>
-            <translation>连续</translation>
-        </message>
-        <message>
-            <source>line running: %1</source>
-            <comment>3301</comment>
-            <translation>连续生产中：%1</translation>
-        </message>
-        <message>
-            <source>line stopping: %1 still burning</source>
-            <comment>3302</comment>
-            <translation>正在停止：仍有 %1 个在烧录</translation>
-        </message>
-        <message>
-            <source>Units per hour: %1</source>
-            <comment>3303</comment>
-            <translation>每小时产量：%1</translation>
-        </message>
-        <message>
-            <source>burning</source>
-            <comment>3304</comment>
-            <translation>烧录中</translation>
-        </message>
-        <message>
-            <source>done - swap me</source>
-            <comment>3305</comment>
-            <translation>完成 - 请更换</translation>
-        </message>
-        <message>
-            <source>failed - swap me</source>
-            <comment>3306</comment>
-            <translation>失败 - 请更换</translation>
-        </message>
-        <message>
-            <source>empty</source>
-            <comment>3307</comment>
-            <translation>空</translation>
-        </message>
-        <message>
-            <source>waiting</source>
-            <comment>3308</comment>
-            <translation>等待中</translation>
-        </message>
-        <message>
-            <source>line running: plug in the devices</source>
-            <comment>3309</comment>
-            <translation>连续生产中：请插入设备</translation>
-        </message>
-        <message>
             <source>The SD image %1 cannot be burned: %2
 No device was written.</source>
             <comment>3120</comment>
@@ -906,6 +856,56 @@ No device was written.</source>
             <source>the block map file's own checksum does not match</source>
             <comment>3137</comment>
             <translation>块映射文件自身的校验和不符</translation>
+        </message>
+        <message>
+            <source>Continuous</source>
+            <comment>3300</comment>
+            <translation>连续</translation>
+        </message>
+        <message>
+            <source>line running: %1</source>
+            <comment>3301</comment>
+            <translation>连续生产中：%1</translation>
+        </message>
+        <message>
+            <source>line stopping: %1 still burning</source>
+            <comment>3302</comment>
+            <translation>正在停止：仍有 %1 个在烧录</translation>
+        </message>
+        <message>
+            <source>Units per hour: %1</source>
+            <comment>3303</comment>
+            <translation>每小时产量：%1</translation>
+        </message>
+        <message>
+            <source>burning</source>
+            <comment>3304</comment>
+            <translation>烧录中</translation>
+        </message>
+        <message>
+            <source>done - swap me</source>
+            <comment>3305</comment>
+            <translation>完成 - 请更换</translation>
+        </message>
+        <message>
+            <source>failed - swap me</source>
+            <comment>3306</comment>
+            <translation>失败 - 请更换</translation>
+        </message>
+        <message>
+            <source>empty</source>
+            <comment>3307</comment>
+            <translation>空</translation>
+        </message>
+        <message>
+            <source>waiting</source>
+            <comment>3308</comment>
+            <translation>等待中</translation>
+        </message>
+        <message>
+            <source>line running: plug in the devices</source>
+            <comment>3309</comment>
+            <translation>连续生产中：请插入设备</translation>
         </message>
     </context>
     <context>
