@@ -48,7 +48,7 @@ void CheckRequest(const qmr::ScsiRequest& r) {
   } else {
     Check(r.buffer != nullptr && r.length > 0);
   }
-  Check(r.length <= kMaxDataPhase && r.timeoutSeconds == qmr::kCommandTimeoutSeconds);
+  Check(r.length <= kMaxDataPhase && r.timeoutMs == qmr::kDefaultCommandTimeoutMs);
 }
 
 // Fills up to n bytes from the input; fewer when it runs out (a short
@@ -119,7 +119,7 @@ class PassThroughBackend final : public qmr::Backend {
     qmr::windows_sptd::PassThroughRecord record;
     qmr::windows_sptd::FillPassThroughRecord(r, record);
     const SCSI_PASS_THROUGH_DIRECT& h = record.header;
-    Check(h.Length == sizeof h && h.CdbLength == 16 && h.TimeOutValue == qmr::kCommandTimeoutSeconds);
+    Check(h.Length == sizeof h && h.CdbLength == 16 && h.TimeOutValue == qmr::kDefaultCommandTimeoutMs / 1000);
     Check(h.SenseInfoOffset == offsetof(qmr::windows_sptd::PassThroughRecord, sense));
     Check(h.DataBuffer == (r.direction == qmr::DataDirection::None ? nullptr : r.buffer));
     Check(h.DataTransferLength == r.length && h.DataIn == (r.direction == qmr::DataDirection::Out ? 0 : 1));

@@ -1,5 +1,5 @@
 /*
- * QMR52916LIB extensions: closing handles, the command trace, the drive
+ * QMR52916LIB extensions: closing handles, command timeouts, the command trace, the drive
  * letters and the device simulator. Any program linked against the library
  * can use them.
  */
@@ -28,6 +28,31 @@ QMR_API void QMR_CALL QMR_CloseDevice(void* handle);
  * ones outside Windows); a caller that closes what it opens sees it return to
  * where it was. */
 QMR_API int QMR_CALL QMR_OpenHandleCount(void);
+
+/* --- Command timeout -------------------------------------------------------
+ * How long a command waits for the device before it fails. The library's
+ * default is 4000 seconds, as other line software expects. The timeout is kept
+ * per handle: a handle starts with the process default in force when it was
+ * opened (the open's identify command uses that default too), and
+ * QMR_SetCommandTimeout changes it for the handle's later commands only, so
+ * each thread sets the bound of its own handle without touching others. On
+ * Windows the pass-through counts whole seconds (rounded up). Any thread may
+ * call these. */
+
+/* The default for handles opened from now on, in milliseconds; 0 restores
+ * 4000 seconds. */
+QMR_API void QMR_CALL QMR_SetDefaultCommandTimeout(unsigned long milliseconds);
+QMR_API unsigned long QMR_CALL QMR_GetDefaultCommandTimeout(void);
+
+/* One handle's timeout, in milliseconds (0: the process default). Returns 1,
+ * or 0 for a handle that is not open. */
+QMR_API int QMR_CALL QMR_SetCommandTimeout(void* handle, unsigned long milliseconds);
+/* The handle's timeout in milliseconds; 0 for a handle that is not open. */
+QMR_API unsigned long QMR_CALL QMR_GetCommandTimeout(void* handle);
+
+/* 1 when the handle's last command failed because the device did not answer
+ * within the timeout (rather than answering with an error), else 0. */
+QMR_API int QMR_CALL QMR_CommandTimedOut(void* handle);
 
 /* Appends one line per command to the file ("" or NULL: off). Overrides
  * QMR52916_TRACE. Returns 1, or 0 when the file cannot be opened. */

@@ -80,10 +80,14 @@ class SimBackend final : public Backend {
     const sim::Direction d = r.direction == DataDirection::In    ? sim::Direction::In
                              : r.direction == DataDirection::Out ? sim::Direction::Out
                                                                  : sim::Direction::None;
-    return device_->Execute(lun_, r.cdb, d, r.buffer, r.length);
+    const sim::CommandResult result = device_->Run(lun_, r.cdb, d, r.buffer, r.length, r.timeoutMs);
+    timedOut_ = result == sim::CommandResult::TimedOut;
+    return result == sim::CommandResult::Good;
   }
+  bool TimedOut() const override { return timedOut_; }
 
  private:
+  bool timedOut_ = false;
   std::shared_ptr<sim::VirtualDevice> device_;
   int lun_;
 };

@@ -1,5 +1,8 @@
 #include "transport.h"
 
+#include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <cstring>
 #include <mutex>
 #include <unordered_set>
@@ -35,7 +38,49 @@ DeviceHandle* FindRecord(void* handle) {
   return r.live.count(handle) ? static_cast<DeviceHandle*>(handle) : nullptr;
 }
 
+std::atomic<uint32_t> defaultTimeoutMs{kDefaultCommandTimeoutMs};
+
 }  // namespace
+
+void SetDefaultCommandTimeout(uint32_t milliseconds) {
+  defaultTimeoutMs = milliseconds == 0 ? kDefaultCommandTimeoutMs : milliseconds;
+}
+
+uint32_t DefaultCommandTimeout() { return defaultTimeoutMs.load(); }
+
+bool SetCommandTimeout(void* handle, uint32_t milliseconds) {
+  if (IsInvalidHandle(handle)) return false;
+  const uint32_t ms = milliseconds == 0 ? DefaultCommandTimeout() : milliseconds;
+  if (DeviceHandle* h = FindRecord(handle)) {
+    h->timeoutMs = ms;
+    return true;
+  }
+#if defined(_WIN32)
+  return windows_sptd::SetVolumeTimeout(handle, ms);
+#else
+  return false;
+#endif
+}
+
+uint32_t CommandTimeout(void* handle) {
+  if (IsInvalidHandle(handle)) return 0;
+  if (DeviceHandle* h = FindRecord(handle)) return h->timeoutMs.load();
+#if defined(_WIN32)
+  return windows_sptd::VolumeTimeout(handle);
+#else
+  return 0;
+#endif
+}
+
+bool LastCommandTimedOut(void* handle) {
+  if (IsInvalidHandle(handle)) return false;
+  if (DeviceHandle* h = FindRecord(handle)) return h->lastTimedOut.load();
+#if defined(_WIN32)
+  return windows_sptd::VolumeTimedOut(handle);
+#else
+  return false;
+#endif
+}
 
 void* InvalidHandle() { return reinterpret_cast<void*>(~uintptr_t{0}); }
 
@@ -45,6 +90,7 @@ void* MakeHandle(char letter, std::unique_ptr<Backend> backend) {
   auto* h = new DeviceHandle;
   h->letter = letter;
   h->backend = std::move(backend);
+  h->timeoutMs = DefaultCommandTimeout();
   Records& r = LiveRecords();
   std::lock_guard lock(r.mutex);
   r.live.insert(h);
@@ -68,7 +114,7 @@ void CloseHandle(void* handle) {
 }
 
 ScsiRequest BuildRequest(const uint8_t cdb[16], uint8_t* inBuffer, int inLength, uint8_t* outBuffer,
-                         int outLength) {
+                         int outLength, uint32_t timeoutMs) {
   ScsiRequest r;
   std::memcpy(r.cdb, cdb, 16);
   if (inLength > 0 && inBuffer != nullptr) {
@@ -82,23 +128,26 @@ ScsiRequest BuildRequest(const uint8_t cdb[16], uint8_t* inBuffer, int inLength,
   } else {
     r.direction = DataDirection::None;
   }
-  r.timeoutSeconds = kCommandTimeoutSeconds;
+  r.timeoutMs = timeoutMs == 0 ? kDefaultCommandTimeoutMs : timeoutMs;
   return r;
 }
 
 int SendScsiCommand(void* handle, const uint8_t cdb[16], uint8_t* inBuffer, int inLength,
                     uint8_t* outBuffer, int outLength) {
   if (IsInvalidHandle(handle) || !LibraryUsable()) return 0;
-  const ScsiRequest request = BuildRequest(cdb, inBuffer, inLength, outBuffer, outLength);
   char letter = 0;
   bool ok = false;
+  ScsiRequest request;
   if (DeviceHandle* h = FindRecord(handle)) {
     if (!h->backend) return 0;
     letter = h->letter;
+    request = BuildRequest(cdb, inBuffer, inLength, outBuffer, outLength, h->timeoutMs.load());
     ok = h->backend->Execute(request);
+    h->lastTimedOut = !ok && h->backend->TimedOut();
   } else {
 #if defined(_WIN32)
     letter = windows_sptd::LetterOf(handle);
+    request = BuildRequest(cdb, inBuffer, inLength, outBuffer, outLength, windows_sptd::VolumeTimeout(handle));
     ok = windows_sptd::SendToVolume(handle, request);
 #else
     return 0;
@@ -111,6 +160,20 @@ int SendScsiCommand(void* handle, const uint8_t cdb[16], uint8_t* inBuffer, int 
 }  // namespace qmr
 
 extern "C" QMR_API void QMR_CloseDevice(void* handle) { qmr::CloseHandle(handle); }
+
+extern "C" QMR_API void QMR_SetDefaultCommandTimeout(unsigned long milliseconds) {
+  qmr::SetDefaultCommandTimeout(uint32_t(std::min<unsigned long>(milliseconds, UINT32_MAX)));
+}
+
+extern "C" QMR_API unsigned long QMR_GetDefaultCommandTimeout(void) { return qmr::DefaultCommandTimeout(); }
+
+extern "C" QMR_API int QMR_SetCommandTimeout(void* handle, unsigned long milliseconds) {
+  return qmr::SetCommandTimeout(handle, uint32_t(std::min<unsigned long>(milliseconds, UINT32_MAX))) ? 1 : 0;
+}
+
+extern "C" QMR_API unsigned long QMR_GetCommandTimeout(void* handle) { return qmr::CommandTimeout(handle); }
+
+extern "C" QMR_API int QMR_CommandTimedOut(void* handle) { return qmr::LastCommandTimedOut(handle) ? 1 : 0; }
 
 extern "C" QMR_API int QMR_OpenHandleCount(void) {
   qmr::Records& r = qmr::LiveRecords();

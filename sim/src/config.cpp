@@ -29,7 +29,7 @@ constexpr std::string_view kTargetNames[] = {
     "open",       "identify",    "inquiry",      "flash-id", "flash-status",  "flash-read", "flash-write",
     "sector-erase", "chip-erase", "sd-read", "sd-write", "read-capacity", "lock",
 };
-constexpr std::string_view kActionNames[] = {"fail", "corrupt", "busy", "unplug"};
+constexpr std::string_view kActionNames[] = {"fail", "corrupt", "busy", "unplug", "stall"};
 
 std::string JoinNames(const auto& names) {
   std::string s;
@@ -231,7 +231,7 @@ bool ParseTiming(Reader& r, const json& v, const std::string& path, Timing& out)
 }
 
 bool ParseFaultObject(Reader& r, const json& v, const std::string& path, FaultSpec& out) {
-  if (!r.Object(v, path) || !r.Keys(v, path, {"on", "after", "action", "count"})) return false;
+  if (!r.Object(v, path) || !r.Keys(v, path, {"on", "after", "action", "count", "ms"})) return false;
   if (!v.contains("on")) return r.Fail(path, "missing \"on\" (one of " + JoinNames(kTargetNames) + ")");
   FaultSpec f;
   std::string name;
@@ -251,7 +251,16 @@ bool ParseFaultObject(Reader& r, const json& v, const std::string& path, FaultSp
   if (f.action == FaultAction::Corrupt && (f.on == FaultTarget::Open || f.on == FaultTarget::Lock))
     return r.Fail(Join(path, "action"),
                   "\"corrupt\" needs a command that moves data, not " + Quote(FaultTargetName(f.on)));
+  // Opening and locking are the host's own steps: nothing there waits for
+  // the device's answer.
+  if (f.action == FaultAction::Stall && (f.on == FaultTarget::Open || f.on == FaultTarget::Lock))
+    return r.Fail(Join(path, "action"), "\"stall\" needs a device command, not " + Quote(FaultTargetName(f.on)));
   int64_t n = 0;
+  if (v.contains("ms")) {
+    if (f.action != FaultAction::Stall) return r.Fail(Join(path, "ms"), "\"ms\" belongs to the \"stall\" action");
+    if (!r.Integer(v["ms"], Join(path, "ms"), 0, INT32_MAX, n)) return false;
+    f.ms = n;
+  }
   if (v.contains("after")) {
     if (!r.Integer(v["after"], Join(path, "after"), 0, INT32_MAX, n)) return false;
     f.after = int(n);

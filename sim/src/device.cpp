@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
 #include <stdexcept>
 #include <thread>
@@ -163,6 +164,7 @@ struct VirtualDevice::State {
     bool fail = false;
     bool corrupt = false;
     bool unplug = false;
+    bool stall = false;
   };
 
   State(const DeviceConfig& c, uint64_t flashBytes)
@@ -201,13 +203,40 @@ struct VirtualDevice::State {
         case FaultAction::Unplug:
           o.unplug = true;
           break;
+        case FaultAction::Stall:
+          o.stall = true;
+          stalled = true;
+          stallEnd = f.fault.ms < 0 ? std::chrono::steady_clock::time_point::max()
+                                    : std::chrono::steady_clock::now() + std::chrono::milliseconds(f.fault.ms);
+          break;
       }
     }
     if (o.unplug) plugged = false;
     return o;
   }
 
+  // Caller holds the mutex (in `lock`). Waits while the device stalls, for no
+  // longer than timeoutMs (0: no limit).
+  CommandResult WaitOutStall(std::unique_lock<std::mutex>& lock, uint32_t timeoutMs) {
+    using std::chrono::steady_clock;
+    const auto deadline =
+        timeoutMs == 0 ? steady_clock::time_point::max() : steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+      if (!plugged) return CommandResult::Gone;
+      const auto now = steady_clock::now();
+      if (!stalled || stallEnd <= now) {
+        stalled = false;
+        return CommandResult::Failed;  // no answer came; the next command is answered
+      }
+      if (deadline <= now) return CommandResult::TimedOut;
+      stallWake.wait_until(lock, std::min(stallEnd, deadline));
+    }
+  }
+
   mutable std::mutex mutex;
+  std::condition_variable stallWake;  // an unplug ends every stalled command
+  bool stalled = false;
+  std::chrono::steady_clock::time_point stallEnd;
   SparseStore flash;
   SparseStore cards[2];
   bool plugged = true;
@@ -308,8 +337,10 @@ void VirtualDevice::SetPlugged(bool plugged) {
       // Power-on: the controller forgets what it was doing.
       state_->busyPolls = 0;
       state_->sdOffset[0] = state_->sdOffset[1] = 0;
+      state_->stalled = false;
     }
   }
+  state_->stallWake.notify_all();
   NotifyPlug(plugged);
 }
 
@@ -354,15 +385,22 @@ CdbDescription DescribeCdb(const uint8_t cdb[16]) {
   return d;
 }
 
+bool VirtualDevice::Stalled() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->stalled && state_->stallEnd > std::chrono::steady_clock::now();
+}
+
 CommandResult VirtualDevice::Run(int lun, const uint8_t cdb[16], Direction direction, uint8_t* buffer,
-                                 uint32_t length) {
+                                 uint32_t length, uint32_t timeoutMs) {
   if (cdb == nullptr) return CommandResult::UnknownCommand;
   bool vanished = false;
   CommandResult result = CommandResult::Good;
   {
-    std::lock_guard lock(state_->mutex);
+    std::unique_lock lock(state_->mutex);
     State& s = *state_;
     if (!s.plugged || !ValidLun(lun)) return CommandResult::Gone;
+    // A stalled controller answers nothing, whatever is sent.
+    if (s.stalled) return s.WaitOutStall(lock, timeoutMs);
     const Timing& timing = config_.timing;
     uint64_t sleepUs = timing.commandLatencyUs;
     // Data moved and the rate it would move at alone; the shared bus may slow it.
@@ -427,6 +465,7 @@ CommandResult VirtualDevice::Run(int lun, const uint8_t cdb[16], Direction direc
     if (ok && cmd->target) {
       fault = s.Consult(*cmd->target);
       vanished = fault.unplug;
+      if (fault.stall && !fault.unplug) return s.WaitOutStall(lock, timeoutMs);
       ok = !fault.fail && !fault.unplug;
       if (!ok) result = fault.unplug ? CommandResult::Gone : CommandResult::Failed;
     }

@@ -51,7 +51,7 @@ TEST_P(CdbTable, SendsTheFamilyCommand) {
   EXPECT_EQ(h.log[0].cdb, c.cdb);
   EXPECT_EQ(h.log[0].direction, c.direction);
   EXPECT_EQ(h.log[0].length, c.length);
-  EXPECT_EQ(h.log[0].timeoutSeconds, 4000u);
+  EXPECT_EQ(h.log[0].timeoutMs, 4000u * 1000u);
   if (c.direction == DataDirection::None) {
     EXPECT_EQ(h.log[0].buffer, nullptr);
   }

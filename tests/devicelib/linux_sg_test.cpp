@@ -2,6 +2,8 @@
 // with the ioctl replaced.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include <fcntl.h>
 
 #include <filesystem>
@@ -52,6 +54,41 @@ TEST(SgIoHeader, DescribesTheCommand) {
     EXPECT_EQ(h.timeout, 4000u * 1000u);  // 4000 seconds, in milliseconds
     EXPECT_EQ(h.sbp, sense);
     EXPECT_EQ(h.mx_sb_len, kSenseBytes);
+  }
+}
+
+TEST(SgIoHeader, TimeoutIsTheRequestsMilliseconds) {
+  for (uint32_t ms : {1u, 2500u, 4000u * 1000u}) {
+    ScsiRequest r;
+    r.timeoutMs = ms;
+    unsigned char cdb[16], sense[kSenseBytes];
+    sg_io_hdr_t h;
+    BuildSgIoHeader(r, cdb, sense, h);
+    EXPECT_EQ(h.timeout, ms);
+  }
+}
+
+TEST(SgIoVerdict, TimeoutsAreToldFromOtherFailures) {
+  struct Case {
+    const char* name;
+    int ioctlResult, error;
+    unsigned short host, driver;
+    bool timedOut;
+  } cases[] = {
+      {"host adapter gave up (DID_TIME_OUT)", 0, 0, 0x03, 0, true},
+      {"driver timeout", 0, 0, 0, 0x06, true},
+      {"driver timeout with sense", 0, 0, 0, 0x16, true},
+      {"the ioctl itself timed out", -1, ETIMEDOUT, 0, 0, true},
+      {"device gone", 0, 0, 0x01, 0, false},
+      {"ioctl refused", -1, EINVAL, 0, 0, false},
+      {"check condition", 0, 0, 0, 0x08, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    sg_io_hdr_t h{};
+    h.host_status = c.host;
+    h.driver_status = c.driver;
+    EXPECT_EQ(SgIoTimedOut(c.ioctlResult, c.error, h), c.timedOut);
   }
 }
 

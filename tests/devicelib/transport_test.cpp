@@ -1,6 +1,7 @@
 // The direction rule, the success rule and the command trace.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -43,7 +44,7 @@ TEST(DirectionRule, PicksTheDataPhase) {
     EXPECT_EQ(r.direction, c.direction);
     EXPECT_EQ(r.buffer, c.buffer);
     EXPECT_EQ(r.length, c.length);
-    EXPECT_EQ(r.timeoutSeconds, 4000u);
+    EXPECT_EQ(r.timeoutMs, 4000u * 1000u);
     EXPECT_EQ(r.cdb[0], 0xF6);
   }
 }
@@ -60,6 +61,62 @@ TEST(SendScsiCommand, ReportsTheBackendsVerdict) {
   EXPECT_EQ(log.size(), 2u);
   QMR_CloseDevice(h);
   QMR_CloseDevice(QMR_INVALID_HANDLE);  // harmless
+}
+
+// Each handle carries its own timeout: set for one, the others keep theirs;
+// handles opened later start with the process default.
+TEST(CommandTimeout, PerHandleWithAProcessDefault) {
+  std::vector<SentCommand> log;
+  auto backend = std::make_unique<RecordingBackend>(&log);
+  RecordingBackend* b = backend.get();
+  void* e = MakeHandle('E', std::move(backend));
+  void* f = MakeHandle('F', std::make_unique<RecordingBackend>(&log));
+  uint8_t status[2];
+  struct Step {
+    const char* name;
+    void* handle;
+    unsigned long set;      // ULONG_MAX: leave as it is
+    uint32_t sentTimeout;   // what the command goes out with
+  } steps[] = {
+      {"the library's default", e, ULONG_MAX, 4000u * 1000u},
+      {"set for E", e, 2500, 2500},
+      {"F keeps its own", f, ULONG_MAX, 4000u * 1000u},
+      {"0 restores the default", e, 0, 4000u * 1000u},
+  };
+  for (const Step& s : steps) {
+    SCOPED_TRACE(s.name);
+    if (s.set != ULONG_MAX) {
+      EXPECT_EQ(QMR_SetCommandTimeout(s.handle, s.set), 1);
+    }
+    log.clear();
+    TVQ_ReadFlashStatus(s.handle, status);
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].timeoutMs, s.sentTimeout);
+    EXPECT_EQ(QMR_GetCommandTimeout(s.handle), s.sentTimeout);
+  }
+  EXPECT_EQ(QMR_SetCommandTimeout(QMR_INVALID_HANDLE, 10), 0);
+  EXPECT_EQ(QMR_GetCommandTimeout(QMR_INVALID_HANDLE), 0u);
+
+  QMR_SetDefaultCommandTimeout(7000);
+  void* g = MakeHandle('G', std::make_unique<RecordingBackend>(&log));
+  EXPECT_EQ(QMR_GetCommandTimeout(g), 7000u);
+  EXPECT_EQ(QMR_GetCommandTimeout(f), 4000u * 1000u);  // opened before
+  QMR_SetDefaultCommandTimeout(0);
+  EXPECT_EQ(QMR_GetDefaultCommandTimeout(), 4000u * 1000u);
+
+  // Whether the last command timed out is the backend's word, after a failure only.
+  struct Outcome {
+    bool succeed, backendTimedOut;
+    int reported;
+  } outcomes[] = {{false, true, 1}, {false, false, 0}, {true, true, 0}};
+  for (const Outcome& o : outcomes) {
+    b->succeed = o.succeed;
+    b->timedOut = o.backendTimedOut;
+    TVQ_ReadFlashStatus(e, status);
+    EXPECT_EQ(QMR_CommandTimedOut(e), o.reported);
+  }
+  EXPECT_EQ(QMR_CommandTimedOut(QMR_INVALID_HANDLE), 0);
+  for (void* h : {e, f, g}) QMR_CloseDevice(h);
 }
 
 class TraceTest : public ::testing::Test {

@@ -136,6 +136,17 @@ TEST(PassThroughRecord, FilledFromTheRequest) {
   }
 }
 
+TEST(PassThroughRecord, TimeoutInWholeSecondsRoundedUp) {
+  const std::pair<uint32_t, uint32_t> cases[] = {{4000u * 1000u, 4000}, {1000, 1}, {1001, 2}, {2500, 3}, {1, 1}, {0, 1}};
+  for (const auto& [ms, seconds] : cases) {
+    ScsiRequest r;
+    r.timeoutMs = ms;
+    PassThroughRecord rec;
+    FillPassThroughRecord(r, rec);
+    EXPECT_EQ(rec.header.TimeOutValue, seconds) << ms << " ms";
+  }
+}
+
 TEST(PassThroughVerdict, NeedsCallBytesAndGoodStatus) {
   PassThroughRecord rec{};
   EXPECT_TRUE(JudgePassThrough(true, 80, rec));

@@ -276,7 +276,13 @@ TEST(SimConfigJson, BadDescriptionsAreRefusedWhole) {
        R"(devices[0].faults[1].on: unknown command "flash-wrte" (one of open, identify,)"},
       {Devices(R"({"letter":"E","faults":[{"action":"fail"}]})"), R"(devices[0].faults[0]: missing "on")"},
       {Devices(R"({"letter":"E","faults":[{"on":"lock","action":"explode"}]})"),
-       R"(devices[0].faults[0].action: unknown action "explode" (one of fail, corrupt, busy, unplug))"},
+       R"(devices[0].faults[0].action: unknown action "explode" (one of fail, corrupt, busy, unplug, stall))"},
+      {Devices(R"({"letter":"E","faults":[{"on":"lock","action":"stall"}]})"),
+       R"(devices[0].faults[0].action: "stall" needs a device command, not "lock")"},
+      {Devices(R"({"letter":"E","faults":[{"on":"sd-write","action":"fail","ms":5}]})"),
+       R"(devices[0].faults[0].ms: "ms" belongs to the "stall" action)"},
+      {Devices(R"({"letter":"E","faults":[{"on":"sd-write","action":"stall","ms":-1}]})"),
+       "devices[0].faults[0].ms: expected 0 to"},
       {Devices(R"({"letter":"E","faults":[{"on":"open","action":"corrupt"}]})"),
        R"(devices[0].faults[0].action: "corrupt" needs a command that moves data, not "open")"},
       {Devices(R"({"letter":"E","faults":[{"on":"sd-read","count":-2}]})"), "devices[0].faults[0].count: expected -1 to"},
@@ -361,8 +367,16 @@ TEST(SimConfigFault, OneFaultObject) {
   EXPECT_EQ(f.on, FaultTarget::ReadCapacity);
   EXPECT_EQ(f.action, FaultAction::Fail);
   EXPECT_EQ(f.count, 1);
+  EXPECT_EQ(f.ms, -1);
+  ASSERT_TRUE(ParseFault(R"({"on":"sd-write","after":40,"action":"stall","ms":1500})", f, error)) << error;
+  EXPECT_EQ(f.action, FaultAction::Stall);
+  EXPECT_EQ(f.after, 40);
+  EXPECT_EQ(f.ms, 1500);
+  ASSERT_TRUE(ParseFault(R"({"on":"flash-status","action":"stall"})", f, error)) << error;
+  EXPECT_EQ(f.ms, -1);  // until unplugged
 
   const std::pair<const char*, const char*> bad[] = {
+      {R"({"on":"open","action":"stall"})", R"(fault JSON: action: "stall" needs a device command, not "open")"},
       {R"({"on":"sd-reed"})", R"(fault JSON: on: unknown command "sd-reed")"},
       {R"({"on":"lock","action":"busy","count":-3})", "fault JSON: count: expected -1 to"},
       {"flash-write", "fault JSON: invalid JSON"},

@@ -3,6 +3,7 @@
 
 #include <bit>
 #include <cstring>
+#include <thread>
 
 #include "sim/sim.h"
 #include "sim_driver.h"
@@ -259,3 +260,57 @@ TEST(SimFaults, UnplugVanishesUntilPluggedAgain) {
 }
 
 }  // namespace
+
+namespace qmr_stall {
+using namespace qmr::sim;
+using namespace simtest;
+
+// A stalled device answers nothing: a command ends when its timeout runs out,
+// when the stall ends (the command is lost) or when the device is pulled out.
+TEST(SimFaults, StallHoldsAnswersUntilTimeoutEndOrUnplug) {
+  struct Case {
+    const char* name;
+    int64_t ms;             // the stall's length, -1 until unplugged
+    uint32_t timeoutMs;     // the commands' timeout, 0 none
+    bool unplugMidway;      // pulled out while the first command waits
+    CommandResult first;    // the command that meets the stall
+    CommandResult second;   // the next one, before any replug
+  };
+  const Case cases[] = {
+      {"until unplugged, timed out", -1, 2, false, CommandResult::TimedOut, CommandResult::TimedOut},
+      {"until unplugged, pulled out", -1, 0, true, CommandResult::Gone, CommandResult::Gone},
+      {"a stall of no length loses one command", 0, 0, false, CommandResult::Failed, CommandResult::Good},
+      {"a short stall ends before the timeout", 5, 60000, false, CommandResult::Failed, CommandResult::Good},
+  };
+  for (const Case& tc : cases) {
+    SCOPED_TRACE(tc.name);
+    DeviceConfig c = Small();
+    FaultSpec f = Fault(FaultTarget::SdWrite, 1, FaultAction::Stall);
+    f.ms = tc.ms;
+    c.faults.push_back(f);
+    VirtualDevice d(c);
+    Bytes data = Filled(512, 0x5A);
+    const Cdb write = SdCdb(false, true, 3, 1);
+    ASSERT_EQ(d.Run(0, write.data(), Direction::Out, data.data(), 512, tc.timeoutMs), CommandResult::Good);
+
+    CommandResult first = CommandResult::Good;
+    std::thread sender([&] { first = d.Run(0, write.data(), Direction::Out, data.data(), 512, tc.timeoutMs); });
+    if (tc.unplugMidway) {
+      while (!d.Stalled()) std::this_thread::yield();  // the fault has fired: the command waits
+      d.SetPlugged(false);
+    }
+    sender.join();
+    EXPECT_EQ(first, tc.first);
+    const Cdb status = MakeCdb({0xF6, 0x01});
+    Bytes answer(2);
+    EXPECT_EQ(d.Run(0, status.data(), Direction::In, answer.data(), 2, tc.timeoutMs), tc.second);
+
+    // Plugged in again, the controller starts afresh.
+    d.SetPlugged(false);
+    d.SetPlugged(true);
+    EXPECT_FALSE(d.Stalled());
+    EXPECT_EQ(d.Run(0, status.data(), Direction::In, answer.data(), 2, tc.timeoutMs), CommandResult::Good);
+  }
+}
+
+}  // namespace qmr_stall

@@ -135,6 +135,29 @@ TEST_F(SimLibrary, InjectedFaultsSurfaceAsFailures) {
   EXPECT_EQ(Open('E'), QMR_INVALID_HANDLE);
 }
 
+// A simulated stall honours the handle's timeout, and says it was one.
+TEST_F(SimLibrary, AStalledDeviceFailsItsCommandsAtTheHandlesTimeout) {
+  void* h = Open('E');
+  ASSERT_NE(h, QMR_INVALID_HANDLE);
+  ASSERT_EQ(QMR_SetCommandTimeout(h, 2), 1);
+  char error[256] = {};
+  ASSERT_EQ(QMR_SimAddFault('E', R"({"on":"sd-write","action":"stall"})", error, sizeof error), 1) << error;
+  Bytes sector(512, 1);
+  unsigned char status[2];
+  EXPECT_EQ(USB_WriteSD(h, 0, 1, sector.data()), 0);
+  EXPECT_EQ(QMR_CommandTimedOut(h), 1);
+  EXPECT_EQ(TVQ_ReadFlashStatus(h, status), 0);  // everything waits while it stalls
+  EXPECT_EQ(QMR_CommandTimedOut(h), 1);
+  // Pulled out: a failure, not a timeout.
+  QMR_SimUnplug('E');
+  EXPECT_EQ(TVQ_ReadFlashStatus(h, status), 0);
+  EXPECT_EQ(QMR_CommandTimedOut(h), 0);
+  QMR_SimPlug('E');
+  void* again = Open('E');
+  ASSERT_NE(again, QMR_INVALID_HANDLE);
+  EXPECT_EQ(USB_WriteSD(again, 0, 1, sector.data()), 1);
+}
+
 TEST_F(SimLibrary, UnpluggedDevicesCannotBeOpened) {
   const unsigned long e = 1ul << ('E' - 'A'), f = 1ul << ('F' - 'A');
   EXPECT_EQ(QMR_SimDriveMask(), e | f);

@@ -4,6 +4,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 
@@ -14,6 +15,10 @@ namespace {
 
 // DRIVER_SENSE only says that sense data came back; it is not a failure.
 constexpr unsigned kDriverSense = 0x08;
+// The kernel gave up waiting for the device: the host adapter's DID_TIME_OUT,
+// or the upper layer's DRIVER_TIMEOUT.
+constexpr unsigned kDidTimeOut = 0x03;
+constexpr unsigned kDriverTimeout = 0x06;
 
 int SystemIoctl(int fd, unsigned long request, void* argument) { return ::ioctl(fd, request, argument); }
 
@@ -29,7 +34,7 @@ void BuildSgIoHeader(const ScsiRequest& request, unsigned char (&cdb)[16], unsig
   header.cmdp = cdb;
   header.mx_sb_len = kSenseBytes;
   header.sbp = sense;
-  header.timeout = request.timeoutSeconds * 1000u;  // milliseconds
+  header.timeout = request.timeoutMs;
   switch (request.direction) {
     case DataDirection::In:
       header.dxfer_direction = SG_DXFER_FROM_DEV;
@@ -52,6 +57,11 @@ bool JudgeSgIo(int ioctlResult, const sg_io_hdr_t& header) {
   return header.status == 0 && header.host_status == 0 && (header.driver_status & ~kDriverSense) == 0;
 }
 
+bool SgIoTimedOut(int ioctlResult, int error, const sg_io_hdr_t& header) {
+  if (ioctlResult < 0) return error == ETIMEDOUT;
+  return header.host_status == kDidTimeOut || (header.driver_status & 0x0F) == kDriverTimeout;
+}
+
 SgBackend::SgBackend(int fd, IoctlFunction ioctlFunction)
     : fd_(fd), ioctl_(ioctlFunction ? ioctlFunction : SystemIoctl) {}
 
@@ -64,8 +74,12 @@ bool SgBackend::Execute(const ScsiRequest& request) {
   unsigned char sense[kSenseBytes];
   sg_io_hdr_t header;
   BuildSgIoHeader(request, cdb, sense, header);
+  errno = 0;
   const int rc = ioctl_(fd_, SG_IO, &header);
-  return JudgeSgIo(rc, header);
+  const int error = errno;
+  const bool ok = JudgeSgIo(rc, header);
+  timedOut_ = !ok && SgIoTimedOut(rc, error, header);
+  return ok;
 }
 
 std::string FindGenericNode(const std::string& sysfsRoot, const std::string& blockDevice) {

@@ -22,16 +22,21 @@ void BuildSgIoHeader(const ScsiRequest& request, unsigned char (&cdb)[16], unsig
 // Success means the ioctl succeeded and SCSI, host and driver status (sense
 // aside) are all good.
 bool JudgeSgIo(int ioctlResult, const sg_io_hdr_t& header);
+// Whether a failed SG_IO ended because the kernel's wait for the device ran
+// out (the header's timeout), errno as the ioctl left it.
+bool SgIoTimedOut(int ioctlResult, int error, const sg_io_hdr_t& header);
 
 class SgBackend final : public Backend {
  public:
   SgBackend(int fd, IoctlFunction ioctlFunction);
   ~SgBackend() override;
   bool Execute(const ScsiRequest& request) override;
+  bool TimedOut() const override { return timedOut_; }
 
  private:
   int fd_;
   IoctlFunction ioctl_;
+  bool timedOut_ = false;
 };
 
 // "/dev/sg2" for "/dev/sdb" (or "sdb"), found under sysfsRoot

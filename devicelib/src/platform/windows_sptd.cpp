@@ -21,10 +21,17 @@ void FillPassThroughRecord(const ScsiRequest& request, PassThroughRecord& record
   // No data phase is sent as data in with length 0, as the device expects.
   h.DataIn = request.direction == DataDirection::Out ? 0 /* SCSI_IOCTL_DATA_OUT */ : 1 /* SCSI_IOCTL_DATA_IN */;
   h.DataTransferLength = request.direction == DataDirection::None ? 0 : request.length;
-  h.TimeOutValue = request.timeoutSeconds;
+  h.TimeOutValue = PassThroughSeconds(request.timeoutMs);
   h.DataBuffer = request.direction == DataDirection::None ? nullptr : request.buffer;
   h.SenseInfoOffset = offsetof(PassThroughRecord, sense);
   std::memcpy(h.Cdb, request.cdb, 16);
+}
+
+uint32_t PassThroughSeconds(uint32_t milliseconds) {
+  // Whole seconds, rounded up: a shorter wait than asked would fail commands
+  // the caller allowed for.
+  const uint32_t seconds = milliseconds / 1000u + (milliseconds % 1000u != 0 ? 1u : 0u);
+  return seconds == 0 ? 1u : seconds;
 }
 
 bool JudgePassThrough(bool callSucceeded, uint32_t bytesReturned, const PassThroughRecord& record) {
@@ -43,9 +50,14 @@ namespace {
 // Letters of the volume handles opened here. A handle closed with the
 // system's CloseHandle leaves its entry behind; the system hands the value
 // out again only to a later open, which replaces the entry.
+struct Volume {
+  char letter = '?';
+  uint32_t timeoutMs = kDefaultCommandTimeoutMs;
+  bool timedOut = false;
+};
 struct Letters {
   std::mutex mutex;
-  std::unordered_map<void*, char> byHandle;
+  std::unordered_map<void*, Volume> byHandle;
 };
 
 Letters& OpenLetters() {
@@ -62,7 +74,7 @@ void* OpenVolume(char letter) {
   if (h == INVALID_HANDLE_VALUE) return INVALID_HANDLE_VALUE;
   Letters& l = OpenLetters();
   std::lock_guard lock(l.mutex);
-  l.byHandle[h] = letter;
+  l.byHandle[h] = Volume{letter, DefaultCommandTimeout(), false};
   return h;
 }
 
@@ -72,7 +84,14 @@ bool SendToVolume(void* volume, const ScsiRequest& request) {
   DWORD returned = 0;
   const BOOL ok = ::DeviceIoControl(static_cast<HANDLE>(volume), kIoctlScsiPassThroughDirect, &record, sizeof record,
                                     &record, sizeof record, &returned, nullptr);
-  return JudgePassThrough(ok != FALSE, returned, record);
+  const bool good = JudgePassThrough(ok != FALSE, returned, record);
+  // The port driver's timeout ends the call with ERROR_SEM_TIMEOUT.
+  const bool timedOut = !good && ok == FALSE && ::GetLastError() == ERROR_SEM_TIMEOUT;
+  Letters& l = OpenLetters();
+  std::lock_guard lock(l.mutex);
+  const auto it = l.byHandle.find(volume);
+  if (it != l.byHandle.end()) it->second.timedOut = timedOut;
+  return good;
 }
 
 void CloseVolume(void* volume) {
@@ -88,7 +107,30 @@ char LetterOf(void* volume) {
   Letters& l = OpenLetters();
   std::lock_guard lock(l.mutex);
   const auto it = l.byHandle.find(volume);
-  return it == l.byHandle.end() ? '?' : it->second;
+  return it == l.byHandle.end() ? '?' : it->second.letter;
+}
+
+bool SetVolumeTimeout(void* volume, uint32_t milliseconds) {
+  Letters& l = OpenLetters();
+  std::lock_guard lock(l.mutex);
+  const auto it = l.byHandle.find(volume);
+  if (it == l.byHandle.end()) return false;
+  it->second.timeoutMs = milliseconds;
+  return true;
+}
+
+uint32_t VolumeTimeout(void* volume) {
+  Letters& l = OpenLetters();
+  std::lock_guard lock(l.mutex);
+  const auto it = l.byHandle.find(volume);
+  return it == l.byHandle.end() ? DefaultCommandTimeout() : it->second.timeoutMs;
+}
+
+bool VolumeTimedOut(void* volume) {
+  Letters& l = OpenLetters();
+  std::lock_guard lock(l.mutex);
+  const auto it = l.byHandle.find(volume);
+  return it != l.byHandle.end() && it->second.timedOut;
 }
 #endif
 

@@ -84,6 +84,8 @@ static_assert(sizeof(PassThroughRecord) == kRecordLayout.size);
 
 
 void FillPassThroughRecord(const ScsiRequest& request, PassThroughRecord& record);
+// TimeOutValue counts seconds: the request's milliseconds rounded up, at least 1.
+uint32_t PassThroughSeconds(uint32_t milliseconds);
 
 // The control call's outcome: success, a nonzero returned-byte count and SCSI
 // status 0.
@@ -102,6 +104,10 @@ void CloseVolume(void* volume);
 // The letter a volume handle was opened for, for the command trace ('?' for
 // a handle the library did not open).
 char LetterOf(void* volume);
+// A volume handle's command timeout and whether its last command timed out.
+bool SetVolumeTimeout(void* volume, uint32_t milliseconds);
+uint32_t VolumeTimeout(void* volume);
+bool VolumeTimedOut(void* volume);
 #endif
 
 }  // namespace qmr::windows_sptd

@@ -39,6 +39,7 @@ enum class FaultAction : uint8_t {
   Corrupt,  // a read returns (a write stores) data with one bit flipped
   Busy,     // the flash status stays busy from then on
   Unplug,   // the device vanishes: this and every later command and open fail
+  Stall,    // the device stops answering: for `ms`, or until it is pulled out
 };
 
 struct FaultSpec {
@@ -46,6 +47,7 @@ struct FaultSpec {
   int after = 0;  // how many such commands succeed first
   FaultAction action = FaultAction::Fail;
   int count = 1;  // how many times it fires; -1 forever
+  int64_t ms = -1;  // a stall's length; -1: until the device is unplugged
 };
 
 // Per-command latency and transfer rates. Zero means instant.
@@ -158,6 +160,7 @@ enum class CommandResult : uint8_t {
   FlashBusy,      // a flash read, write or erase while an erase still runs
   Failed,         // an injected fault
   Gone,           // unplugged (or no such logical unit)
+  TimedOut,       // the device did not answer within the caller's timeout
 };
 
 // The factory content of flash block 0 and the default device of index i.
@@ -186,11 +189,18 @@ class VirtualDevice {
   // controller: a CDB off the command table, a wrong data phase, an address
   // past the end, or a flash data command while the flash is busy after an
   // erase (until a status poll has seen it idle) is refused.
-  CommandResult Run(int lun, const uint8_t cdb[16], Direction direction, uint8_t* buffer, uint32_t length);
+  // While the device stalls, a command waits for no longer than timeoutMs
+  // (0: no limit, as on a USB wire, where the host decides) and then is
+  // TimedOut; a stall that ends first, or an unplug, loses the command.
+  CommandResult Run(int lun, const uint8_t cdb[16], Direction direction, uint8_t* buffer, uint32_t length,
+                    uint32_t timeoutMs = 0);
   // Run, true only for Good.
-  bool Execute(int lun, const uint8_t cdb[16], Direction direction, uint8_t* buffer, uint32_t length) {
-    return Run(lun, cdb, direction, buffer, length) == CommandResult::Good;
+  bool Execute(int lun, const uint8_t cdb[16], Direction direction, uint8_t* buffer, uint32_t length,
+               uint32_t timeoutMs = 0) {
+    return Run(lun, cdb, direction, buffer, length, timeoutMs) == CommandResult::Good;
   }
+  // Whether a stall is holding the device's answers now.
+  bool Stalled() const;
 
   // The station's volume lock; false when a "lock" fault fires or unplugged.
   bool Lock(int lun);
