@@ -166,6 +166,13 @@ void MassStorageFunction::Wedge() {
   TransportReset();
 }
 
+MassStorageFunction::Result MassStorageFunction::GoSilent() {
+  stage_ = Stage::Silent;
+  data_.clear();
+  dataAt_ = 0;
+  return Result::Ok;
+}
+
 void MassStorageFunction::Finish(uint8_t status, uint32_t residue) {
   status_ = status;
   residue_ = residue;
@@ -201,7 +208,9 @@ MassStorageFunction::Result MassStorageFunction::TakeCommand(const uint8_t* cbw,
     if (!deviceNone) {  // the host expects no data, the command moves some
       Finish(kCswPhaseError, 0);
     } else {
-      Finish(CswStatus(target_.Execute(lun_, cdb_, cdbLength_, Direction::None, nullptr, 0)), 0);
+      const ScsiResult r = target_.Execute(lun_, cdb_, cdbLength_, Direction::None, nullptr, 0);
+      if (r.noAnswer) return GoSilent();
+      Finish(CswStatus(r), 0);
     }
     stage_ = Stage::Status;
     return Result::Ok;
@@ -214,18 +223,22 @@ MassStorageFunction::Result MassStorageFunction::TakeCommand(const uint8_t* cbw,
       return Result::Ok;
     }
     if (deviceNone) {  // the device has nothing to send: it stalls the data phase
-      Finish(CswStatus(target_.Execute(lun_, cdb_, cdbLength_, Direction::None, nullptr, 0)), hostLength_);
+      const ScsiResult r = target_.Execute(lun_, cdb_, cdbLength_, Direction::None, nullptr, 0);
+      if (r.noAnswer) return GoSilent();
+      Finish(CswStatus(r), hostLength_);
       return Result::Ok;
     }
-    const uint32_t n = std::min(hostLength_, phase.length);
-    data_.assign(n, 0);
-    const ScsiResult r = target_.Execute(lun_, cdb_, cdbLength_, Direction::In, data_.data(), n);
+    // The command runs whole, whatever the host takes: the device does not
+    // shorten a transfer for a smaller host buffer, it sends what fits.
+    data_.assign(phase.length, 0);
+    const ScsiResult r = target_.Execute(lun_, cdb_, cdbLength_, Direction::In, data_.data(), phase.length);
+    if (r.noAnswer) return GoSilent();
     if (r.status != ScsiTarget::kGood) {
       data_.clear();
       Finish(kCswFailed, hostLength_);
       return Result::Ok;
     }
-    data_.resize(std::min<size_t>(r.transferred, n));
+    data_.resize(std::min<size_t>(r.transferred, hostLength_));
     // The device would send more than the host takes: it sends what fits and says so.
     Finish(phase.length > hostLength_ ? kCswPhaseError : kCswPassed, hostLength_ - uint32_t(data_.size()));
     return Result::Ok;
@@ -234,7 +247,9 @@ MassStorageFunction::Result MassStorageFunction::TakeCommand(const uint8_t* cbw,
   // The host sends data.
   if (deviceNone) {
     haltOut_ = true;  // the device takes none of it
-    Finish(CswStatus(target_.Execute(lun_, cdb_, cdbLength_, Direction::None, nullptr, 0)), hostLength_);
+    const ScsiResult r = target_.Execute(lun_, cdb_, cdbLength_, Direction::None, nullptr, 0);
+    if (r.noAnswer) return GoSilent();
+    Finish(CswStatus(r), hostLength_);
     stage_ = Stage::Status;
     return Result::Ok;
   }
@@ -252,6 +267,7 @@ MassStorageFunction::Result MassStorageFunction::TakeCommand(const uint8_t* cbw,
 
 MassStorageFunction::Result MassStorageFunction::BulkOut(const uint8_t* data, uint32_t length) {
   if (haltOut_) return Result::Stall;
+  if (stage_ == Stage::Silent) return Result::Ok;  // taken and dropped: nothing comes back
   if (stage_ == Stage::Command) return TakeCommand(data, length);
   if (stage_ != Stage::DataOut) {
     // Out data where none belongs (the CSW is due): the pipe stalls.
@@ -262,6 +278,10 @@ MassStorageFunction::Result MassStorageFunction::BulkOut(const uint8_t* data, ui
   data_.insert(data_.end(), data, data + take);
   if (data_.size() < dataOutWanted_) return Result::Ok;
   const ScsiResult r = target_.Execute(lun_, cdb_, cdbLength_, Direction::Out, data_.data(), dataOutWanted_);
+  if (r.noAnswer) {
+    GoSilent();
+    return Result::Ok;
+  }
   const uint32_t moved = r.status == ScsiTarget::kGood ? dataOutWanted_ : 0;
   Finish(CswStatus(r), hostLength_ - moved);
   stage_ = Stage::Status;
@@ -276,6 +296,7 @@ MassStorageFunction::Reply MassStorageFunction::BulkIn(uint32_t maxLength) {
   switch (stage_) {
     case Stage::Command:
     case Stage::DataOut:
+    case Stage::Silent:
       return {Result::Pending, {}};
     case Stage::DataIn: {
       const size_t left = data_.size() - dataAt_;

@@ -66,10 +66,13 @@ class MassStorageFunction {
   uint64_t Commands() const { return commands_; }
 
  private:
-  enum class Stage { Command, DataIn, DataOut, Status };
+  // Silent: the device stalled on the command; it sends nothing more for it
+  // (no data, no CSW) until a reset.
+  enum class Stage { Command, DataIn, DataOut, Status, Silent };
   void TransportReset();
   Result TakeCommand(const uint8_t* cbw, uint32_t length);
   void Finish(uint8_t status, uint32_t residue);
+  Result GoSilent();
   void Wedge();
 
   ScsiTarget& target_;

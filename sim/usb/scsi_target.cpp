@@ -112,6 +112,12 @@ ScsiResult ScsiTarget::Fail(int lun, Sense s) {
   return {kCheckCondition, 0};
 }
 
+ScsiResult ScsiTarget::NoAnswer() {
+  ScsiResult r;
+  r.noAnswer = true;
+  return r;
+}
+
 ScsiResult ScsiTarget::Good(int lun, uint32_t transferred) {
   if (lun >= 0 && lun < 2) sense_[size_t(lun)] = sense::kNone;
   return {kGood, transferred};
@@ -121,6 +127,9 @@ ScsiResult ScsiTarget::Execute(int lun, const uint8_t* cdb, size_t cdbLength, Di
                                uint32_t length) {
   if (cdb == nullptr || cdbLength == 0) return Fail(lun, sense::kInvalidOpcode);
   if (length > 0 && buffer == nullptr) return Fail(lun, sense::kInvalidField);
+  // A stalled controller answers nothing, not even what this target
+  // answers on the device's behalf.
+  if (device_->Stalled()) return NoAnswer();
   if (cdb[0] == 0x03) return RequestSense(lun, cdb, buffer, length);
   if (lun < 0 || lun >= LunCount()) {
     if (cdb[0] != 0x12) return Fail(lun, sense::kLunNotSupported);
@@ -162,9 +171,13 @@ ScsiResult ScsiTarget::PassThrough(int lun, const uint8_t* cdb, size_t cdbLength
                                    uint8_t* buffer, uint32_t length) {
   uint8_t c[16];
   Canonical(cdb, cdbLength, c);
-  switch (device_->Run(lun, c, direction, length > 0 ? buffer : nullptr, length)) {
+  // The emulator serves every port from one loop: a stall is noticed at
+  // once and the command left unanswered, never waited out here.
+  switch (device_->Run(lun, c, direction, length > 0 ? buffer : nullptr, length, kStallNoticeMs)) {
     case CommandResult::Good:
       return Good(lun, length);
+    case CommandResult::TimedOut:
+      return NoAnswer();
     case CommandResult::UnknownCommand:
       return Fail(lun, sense::kInvalidOpcode);
     case CommandResult::InvalidField:

@@ -42,6 +42,7 @@ constexpr Sense kOperationInProgress{0x02, 0x04, 0x07};  // not ready: the flash
 struct ScsiResult {
   uint8_t status = 0;        // 0 GOOD, 2 CHECK CONDITION
   uint32_t transferred = 0;  // data-phase bytes the device moved
+  bool noAnswer = false;     // the device stalls: no data, no status, until the host resets or it ends
 };
 
 class ScsiTarget {
@@ -72,7 +73,9 @@ class ScsiTarget {
   void Reset();
 
  private:
+  static constexpr uint32_t kStallNoticeMs = 1;
   ScsiResult Fail(int lun, Sense s);
+  static ScsiResult NoAnswer();
   ScsiResult Good(int lun, uint32_t transferred);
   ScsiResult Inquiry(int lun, const uint8_t* cdb, uint8_t* buffer, uint32_t length);
   ScsiResult ModeSense(int lun, const uint8_t* cdb, bool ten, uint8_t* buffer, uint32_t length);

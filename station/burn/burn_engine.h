@@ -5,6 +5,7 @@
 
 #include <array>
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -115,8 +116,17 @@ class BurnEngine {
   bool Ending() const { return ending_; }
 
   // Blocks until the threads of the current run have finished (closing the
-  // window, the command line's end).
+  // window, the command line's end). A worker that the OS holds in a command
+  // past twice its bound and the grace is given up instead (see WatchWorkers).
   void WaitForWorkers();
+  // On the station's thread, each refresh tick: a worker held in one command
+  // past twice its bound and the grace is given up: its device fails as not
+  // responding (slot, counter, record) and the run goes on without it. The
+  // worker, when the OS lets it go, touches nothing more.
+  void WatchWorkers();
+  // The watch measures real time: a device holds a worker for as long as
+  // the OS does, whatever the station's clock says. Tests give it their own.
+  void SetWatchClock(Clock& clock) { watchClock_ = &clock; }
   // Called on the station's thread right after a run ends.
   void SetRunEndedListener(std::function<void()> listener) { runEnded_ = std::move(listener); }
   // Null for none; set while no run is on, and kept alive while the engine is.
@@ -124,8 +134,15 @@ class BurnEngine {
 
   std::vector<DeviceReport> Reports() const;
 
+  // What the watch knows of one worker (public only so the worker's thread
+  // can point at its own).
+  struct WorkerWatch;
+
   // The steps below are public for tests; workers call them on their thread.
+  // 1 locked and unlocked; 0 failed.
   int TestVolumeLock(char letter);
+  // The handle's timeout for the commands that follow, told to the watch too.
+  void Bound(void* handle, Milliseconds bound);
   int BurnSdImage(char letter, void* handle, int lun, StatusCode* code);
   // `ranges`: the parts of the image written and verified (a block map's),
   // null for all of it.
@@ -167,6 +184,8 @@ class BurnEngine {
   int StartWorkers(std::vector<DeviceListEntry> toStart);
   void RunStarter();
   void BurnWorker(DeviceListEntry entry);
+  // The worker's burn; h is the device handle it holds (closed by BurnWorker).
+  void BurnDevice(DeviceListEntry entry, void*& h);
   void ReportBurnFailure(char letter, StatusCode code);
   void NoteWorkerFinished();
   void SaveCounterNow(bool passed);
@@ -179,6 +198,13 @@ class BurnEngine {
   void PatchHeader(char letter, uint8_t* chunk, int32_t spiClock) const;
   void SetProgress(char letter, uint64_t done, uint64_t size);
   bool WaitForErase(void* handle);
+  // The worker shows it is alive; a given-up worker leaves here (it throws
+  // WorkerGivenUp, which its thread catches).
+  void Beat();
+  struct WorkerGivenUp {};
+  // Caller holds watchMutex_.
+  void GiveUp(size_t position, WorkerWatch& watch);
+  bool PastBound(const WorkerWatch& watch) const;
 
   Station& station_;
   BurnControls controls_;
@@ -201,6 +227,11 @@ class BurnEngine {
   std::unique_ptr<UnitRate> unitRate_;
   std::unique_ptr<ContinuousLine> line_;
   std::atomic<bool> lineRun_{false};  // the workers of this run are the line's
+  std::mutex watchMutex_;
+  std::condition_variable workerEnded_;
+  std::array<std::shared_ptr<WorkerWatch>, kMaxListedDevices> watches_;
+  int givenUpStillOut_ = 0;  // given-up workers the OS still holds (under watchMutex_)
+  Clock* watchClock_;
 };
 
 }  // namespace ardentix

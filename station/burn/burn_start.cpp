@@ -5,6 +5,7 @@
 #include "QMR52916LIB_ext.h"
 #include "burn/burn_engine.h"
 #include "burn/continuous_line.h"
+#include "burn/worker_watch.h"
 #include "burnfiles/assemble.h"
 #include "burnfiles/texts.h"
 #include "core/strings.h"
@@ -15,6 +16,9 @@ namespace {
 constexpr Milliseconds kWorkerStartInterval{500};
 constexpr Milliseconds kLockTestWait{100};
 
+// How long WaitForWorkers sleeps between looks at a worker still running.
+constexpr std::chrono::milliseconds kWorkerLookInterval{200};
+
 bool Exists(const std::filesystem::path& p) {
   std::error_code ec;
   return !p.empty() && std::filesystem::exists(p, ec);
@@ -22,13 +26,35 @@ bool Exists(const std::filesystem::path& p) {
 
 }  // namespace
 
-BurnEngine::BurnEngine(Station& station)
-    : station_(station), unitRate_(std::make_unique<UnitRate>()), line_(std::make_unique<ContinuousLine>(*this, station)) {
-  controls_.startCaption = StringText(115);
-  OnCheckBoxesChanged();
+namespace {
+
+constexpr std::chrono::milliseconds kGivenUpExitWait{2000};
+
+Clock& RealClock() {
+  static SystemClock clock;
+  return clock;
 }
 
-BurnEngine::~BurnEngine() { WaitForWorkers(); }
+}  // namespace
+
+BurnEngine::BurnEngine(Station& station)
+    : station_(station),
+      unitRate_(std::make_unique<UnitRate>()),
+      line_(std::make_unique<ContinuousLine>(*this, station)),
+      watchClock_(&RealClock()) {
+  controls_.startCaption = StringText(115);
+  OnCheckBoxesChanged();
+  station_.SetRunWatch([this] { WatchWorkers(); });
+}
+
+BurnEngine::~BurnEngine() {
+  station_.SetRunWatch(nullptr);
+  WaitForWorkers();
+  // A given-up worker that the OS lets go soon ends before the engine does;
+  // one still held after this is ended with the process.
+  std::unique_lock lock(watchMutex_);
+  workerEnded_.wait_for(lock, kGivenUpExitWait, [this] { return givenUpStillOut_ == 0; });
+}
 
 void BurnEngine::OnCheckBoxesChanged() {
   if (Running()) return;
@@ -159,8 +185,15 @@ int BurnEngine::StartWorkers(std::vector<DeviceListEntry> toStart) {
     for (auto& t : tests) t.join();
   }
   if (std::find(locked.begin(), locked.end(), 0) != locked.end()) {
-    station_.dispatcher().Post([this] {
-      station_.messages().ShowMessage(StringText(119), text::kProgramCaption);
+    // Which drives failed it (one that does not answer fails it within the
+    // control bound): the operator knows which to pull.
+    std::string drives;
+    for (size_t i = 0; i < toStart.size(); ++i)
+      if (locked[i] == 0) drives += std::string(drives.empty() ? "" : ", ") + toStart[i].driveLetter + ":";
+    std::string message = StringText(1059);
+    message.replace(message.find("%s"), 2, drives);
+    station_.dispatcher().Post([this, message] {
+      station_.messages().ShowMessage(message, text::kProgramCaption);
       // The run stays on with START enabled: the operator's next press
       // ends it.
       SetBurnControls(true);
@@ -192,6 +225,14 @@ int BurnEngine::StartWorkers(std::vector<DeviceListEntry> toStart) {
     const DeviceListEntry entry = toStart[i];
     slots.SetDeviceStatus(entry.driveLetter, DeviceStatus::Burning);
     slots.SetDeviceResult(entry.driveLetter, status::kPending);
+    {
+      auto watch = std::make_shared<WorkerWatch>();
+      watch->letter = entry.driveLetter;
+      watch->sinceMs = watchClock_->NowMs();
+      watch->boundMs = station_.commandBounds().control.count();
+      std::lock_guard lock(watchMutex_);
+      watches_[size_t(entry.position) % watches_.size()] = std::move(watch);
+    }
     {
       std::lock_guard lock(threadMutex_);
       std::thread& slot = WorkerHandles[size_t(entry.position) % WorkerHandles.size()];
@@ -253,6 +294,24 @@ void BurnEngine::WaitForWorkers() {
     starter = std::move(starter_);
   }
   if (starter.joinable()) starter.join();
+  {
+    // A worker the OS holds past its bound is given up rather than waited for.
+    std::unique_lock lock(watchMutex_);
+    for (;;) {
+      bool running = false;
+      for (size_t i = 0; i < watches_.size(); ++i) {
+        const std::shared_ptr<WorkerWatch> w = watches_[i];
+        if (!w || w->ended) continue;
+        if (w->state.load() == WorkerWatch::Running && PastBound(*w)) {
+          GiveUp(i, *w);
+          continue;
+        }
+        running = true;
+      }
+      if (!running) break;
+      workerEnded_.wait_for(lock, kWorkerLookInterval);
+    }
+  }
   std::array<std::thread, kMaxListedDevices> workers;
   {
     std::lock_guard lock(threadMutex_);

@@ -3,6 +3,7 @@
 #include "QMR52916LIB_ext.h"
 #include "burn/burn_engine.h"
 #include "burn/continuous_line.h"
+#include "burn/worker_watch.h"
 
 namespace ardentix {
 namespace {
@@ -13,11 +14,13 @@ constexpr Milliseconds kLockRetryWait{200};
 }  // namespace
 
 void BurnEngine::NoteStage(char letter, const char* name, int64_t startedMs) {
+  if (tWatch && tWatch->state.load() == WorkerWatch::GivenUp) return;  // a later run owns the report
   std::lock_guard lock(reportMutex_);
   reports_[letter].stageMs[name] = station_.clock().NowMs() - startedMs;
 }
 
 void BurnEngine::NoteBytes(char letter, int64_t written, int64_t verified) {
+  if (tWatch && tWatch->state.load() == WorkerWatch::GivenUp) return;  // a later run owns the report
   std::lock_guard lock(reportMutex_);
   DeviceReport& r = reports_[letter];
   r.bytesWritten += written;
@@ -25,6 +28,7 @@ void BurnEngine::NoteBytes(char letter, int64_t written, int64_t verified) {
 }
 
 void BurnEngine::NoteChip(char letter, std::string chipType, int32_t clockMHz) {
+  if (tWatch && tWatch->state.load() == WorkerWatch::GivenUp) return;  // a later run owns the report
   std::lock_guard lock(reportMutex_);
   DeviceReport& r = reports_[letter];
   r.chipType = std::move(chipType);
@@ -50,6 +54,28 @@ void BurnEngine::SaveCounterNow(bool passed) {
 }
 
 void BurnEngine::BurnWorker(DeviceListEntry entry) {
+  std::shared_ptr<WorkerWatch> watch;
+  {
+    std::lock_guard lock(watchMutex_);
+    watch = watches_[size_t(entry.position) % watches_.size()];
+  }
+  tWatch = watch.get();
+  void* h = QMR_INVALID_HANDLE;
+  try {
+    BurnDevice(entry, h);
+  } catch (const WorkerGivenUp&) {
+    // The watch has failed the device and settled its slot: nothing more of it is touched.
+  }
+  if (h != QMR_INVALID_HANDLE) QMR_CloseDevice(h);
+  tWatch = nullptr;
+  if (!watch) return;
+  std::lock_guard lock(watchMutex_);
+  watch->ended = true;
+  if (watch->state.load() == WorkerWatch::GivenUp) --givenUpStillOut_;
+  workerEnded_.notify_all();
+}
+
+void BurnEngine::BurnDevice(DeviceListEntry entry, void*& h) {
   const char letter = entry.driveLetter;
   const int lun = entry.lun;
   DeviceSlotTable& slots = station_.slots();
@@ -72,11 +98,16 @@ void BurnEngine::BurnWorker(DeviceListEntry entry) {
   bool volumeLocked = false;
   StatusCode stageCode = 0;
   bool passed = false;
+  bool notResponding = false;
 
-  void* h = TVQ_OpenDevice(letter);
+  const CommandBounds& bounds = station_.commandBounds();
+  Beat();
+  h = TVQ_OpenDevice(letter);  // the identify command within the control bound
+  Beat();
   if (h == QMR_INVALID_HANDLE) {
     failureCode = status::kNoDeviceFound;
   } else {
+    Bound(h, bounds.transfer);
     slots.SetDeviceHandle(letter, h);
     slots.SetDeviceProgress(letter, -1);
     const bool sdStage = (runSettings.sd1Enabled && lun == 0) || (runSettings.sd2Enabled && lun == 1);
@@ -85,6 +116,7 @@ void BurnEngine::BurnWorker(DeviceListEntry entry) {
         const int64_t t = clock.NowMs();
         slots.SetDeviceStage(letter, status::kLockDevice);
         for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
+          Beat();
           if (host.LockVolume(letter, h)) {
             volumeLocked = true;
             break;
@@ -122,13 +154,22 @@ void BurnEngine::BurnWorker(DeviceListEntry entry) {
       passed = true;
     } while (false);
 
+    // A device that let a command go unanswered fails as that, whatever the
+    // stage made of the failed command.
+    notResponding = !passed && QMR_CommandTimedOut(h) == 1;
+    if (notResponding) failureCode = status::kNotResponding;
     // A locked volume is always unlocked before the worker reports.
     if (volumeLocked && !host.UnlockVolume(letter, h)) {
-      failureCode = status::kUnlockFailed;
+      if (!notResponding) failureCode = status::kUnlockFailed;
       passed = false;
     }
   }
 
+  // From here the worker reports, unless the watch has given it up.
+  if (tWatch) {
+    int expected = WorkerWatch::Running;
+    if (!tWatch->state.compare_exchange_strong(expected, WorkerWatch::Reporting)) return;
+  }
   slots.SetDeviceProgress(letter, -1);
   // What this worker settles, for its report: the slot itself may be cleared
   // at any moment by the removal check of a drive that has gone.
@@ -145,11 +186,15 @@ void BurnEngine::BurnWorker(DeviceListEntry entry) {
     unitRate_->Note(clock.NowMs());
   } else {
     if (h != QMR_INVALID_HANDLE) QMR_CloseDevice(h);
+    h = QMR_INVALID_HANDLE;
     ++station_.FailCount;
     SaveCounterNow(false);
-    h = TVQ_OpenDevice(letter);
+    // A device that does not answer is not asked again: it waits to be pulled out.
+    if (!notResponding) h = TVQ_OpenDevice(letter);
     finalStage = slots.GetDeviceStage(letter);
-    if (h == QMR_INVALID_HANDLE) {
+    if (notResponding) {
+      slots.SetDeviceStatus(letter, DeviceStatus::AwaitingRemoval);
+    } else if (h == QMR_INVALID_HANDLE) {
       slots.SetDeviceStatus(letter, DeviceStatus::AwaitingRemoval);
       failureCode = status::kRemoveDevice;
     } else {
@@ -161,6 +206,7 @@ void BurnEngine::BurnWorker(DeviceListEntry entry) {
     ReportBurnFailure(letter, failureCode);
   }
   if (h != QMR_INVALID_HANDLE) QMR_CloseDevice(h);
+  h = QMR_INVALID_HANDLE;
   slots.SetDeviceHandle(letter, InvalidDeviceHandle());
   {
     std::lock_guard lock(reportMutex_);

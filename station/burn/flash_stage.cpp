@@ -18,6 +18,7 @@ constexpr size_t kUserIdOffset = 184;
 constexpr size_t kSpiClockOffset = 206;
 constexpr int32_t kMinimumSpiClockMHz = 48;
 constexpr int kStatusPolls = 100;
+constexpr int kFailedPollsInARow = 3;
 constexpr Milliseconds kBusyPollWait{1000};
 constexpr Milliseconds kSettleWait{1000};
 constexpr Milliseconds kEraseToWriteWait{500};
@@ -30,6 +31,7 @@ unsigned short UnitsFor(uint64_t n) { return static_cast<unsigned short>((n + kU
 }  // namespace
 
 void BurnEngine::SetProgress(char letter, uint64_t done, uint64_t size) {
+  Beat();
   station_.slots().SetDeviceProgress(letter, size == 0 ? 100 : int32_t(done * 100 / size));
 }
 
@@ -51,6 +53,7 @@ void BurnEngine::PatchHeader(char letter, uint8_t* chunk, int32_t spiClock) cons
 }
 
 int BurnEngine::BurnFlash(char letter, void* handle, StatusCode* code) {
+  Beat();
   Clock& clock = station_.clock();
   const int64_t started = clock.NowMs();
   uint8_t block[kUnit];
@@ -134,32 +137,50 @@ int BurnEngine::BurnFlash(char letter, void* handle, StatusCode* code) {
 }
 
 StatusCode BurnEngine::EraseFlash(char letter, void* handle, uint64_t eraseLength) {
+  Beat();
+  const CommandBounds& bounds = station_.commandBounds();
   station_.slots().SetDeviceStage(letter, status::kEraseFlash);
   uint8_t probe[kUnit];
   if (!TVQ_FlashRead(handle, probe, 0, 1)) return status::kEraseFlashFailed;
   std::array<uint8_t, 512> block0 = BlockZero(letter);
+  Bound(handle, bounds.erase);
   if (!TVQ_SectorErase(handle, 0, 16, 0)) return status::kEraseFlashFailed;
   // The chip takes no program while an erase runs: writing block 0 before
   // the status reads idle would lose the serial number and the id field.
   if (!WaitForErase(handle)) return status::kEraseFlashFailed;
   if (!TVQ_FlashWrite(handle, block0.data(), 0, 1)) return status::kEraseFlashFailed;
+  Bound(handle, bounds.erase);
   if (!TVQ_SectorErase(handle, 16, static_cast<unsigned short>(eraseLength / 256), 0))
     return status::kEraseFlashFailed;
   return WaitForErase(handle) ? 0 : status::kEraseFlashFailed;
 }
 
 bool BurnEngine::WaitForErase(void* handle) {
-  for (int poll = 0; poll < kStatusPolls; ++poll) {
+  const CommandBounds& bounds = station_.commandBounds();
+  // The polls wait for the erase, not for the device: each has the status
+  // bound, a poll without an answer ends the wait, and failed polls in a row
+  // end it too instead of being sent a hundred times.
+  Bound(handle, bounds.status);
+  int failedInARow = 0;
+  bool idle = false;
+  for (int poll = 0; poll < kStatusPolls && !idle; ++poll) {
+    Beat();
     unsigned char flashStatus[2] = {0xFF, 0xFF};
-    if (!TVQ_ReadFlashStatus(handle, flashStatus)) continue;  // a failed poll is retried at once
-    if (flashStatus[0] == 0 && flashStatus[1] == 0) return true;
-    station_.clock().SleepFor(kBusyPollWait);
+    if (!TVQ_ReadFlashStatus(handle, flashStatus)) {
+      if (QMR_CommandTimedOut(handle) == 1 || ++failedInARow >= kFailedPollsInARow) break;
+      continue;  // retried at once
+    }
+    failedInARow = 0;
+    idle = flashStatus[0] == 0 && flashStatus[1] == 0;
+    if (!idle) station_.clock().SleepFor(kBusyPollWait);
   }
-  return false;
+  Bound(handle, bounds.transfer);
+  return idle;
 }
 
 StatusCode BurnEngine::WriteFlashImage(char letter, void* handle, const InputFile& file, uint64_t size,
                                        bool headerPass, int32_t spiClock) {
+  Beat();
   DeviceSlotTable& slots = station_.slots();
   slots.SetDeviceProgress(letter, 0);
   slots.SetDeviceStage(letter, status::kFlashWriting);
@@ -190,7 +211,10 @@ StatusCode BurnEngine::WriteFlashImage(char letter, void* handle, const InputFil
     const std::array<uint8_t, 512> block0 = BlockZero(letter);
     bool fits = true;
     for (size_t i = 0; i < block0.size() && fits; ++i) fits = (header[i] & block0[i]) == header[i];
-    if (!fits && (!TVQ_SectorErase(handle, 0, 16, 0) || !WaitForErase(handle))) return status::kFlashWriteFailed;
+    if (!fits) {
+      Bound(handle, station_.commandBounds().erase);
+      if (!TVQ_SectorErase(handle, 0, 16, 0) || !WaitForErase(handle)) return status::kFlashWriteFailed;
+    }
     if (!TVQ_FlashWrite(handle, header.data(), 0, 8)) return status::kFlashWriteFailed;
   }
   slots.SetDeviceProgress(letter, 100);
@@ -199,6 +223,7 @@ StatusCode BurnEngine::WriteFlashImage(char letter, void* handle, const InputFil
 
 StatusCode BurnEngine::VerifyFlashImage(char letter, void* handle, const InputFile& file, uint64_t size,
                                         bool headerPass, int32_t spiClock) {
+  Beat();
   DeviceSlotTable& slots = station_.slots();
   slots.SetDeviceProgress(letter, 0);
   slots.SetDeviceStage(letter, status::kFlashVerifying);

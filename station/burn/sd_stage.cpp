@@ -111,6 +111,7 @@ int BurnEngine::BurnSdImage(char letter, void* handle, int lun, StatusCode* code
 
 StatusCode BurnEngine::WriteSdImage(char letter, void* handle, const InputFile& file, uint64_t size,
                                     const std::vector<ImageRange>* ranges) {
+  Beat();
   DeviceSlotTable& slots = station_.slots();
   slots.SetDeviceProgress(letter, 0);
   slots.SetDeviceStage(letter, status::kSdWriting);
@@ -143,6 +144,7 @@ StatusCode BurnEngine::WriteSdImage(char letter, void* handle, const InputFile& 
 
 StatusCode BurnEngine::VerifySdImage(char letter, void* handle, const InputFile& file, uint64_t size,
                                      const std::vector<ImageRange>* ranges) {
+  Beat();
   DeviceSlotTable& slots = station_.slots();
   slots.SetDeviceProgress(letter, 0);
   slots.SetDeviceStage(letter, status::kSdVerifying);

@@ -37,6 +37,7 @@ int StringIdOf(StatusCode code) {
     case 6030: return 1057;
     case 6062: return 145;
     case 6070: return 3131;
+    case 6063: return 1058;
     default: return 0;
   }
 }

@@ -38,6 +38,7 @@ inline constexpr StatusCode kDataTooBig = 6029;
 inline constexpr StatusCode kSpiTooSlow = 6030;
 inline constexpr StatusCode kSdSizeError = 6062;
 inline constexpr StatusCode kSdPreparing = 6070;  // the run's SD image decoded and checked
+inline constexpr StatusCode kNotResponding = 6063;  // a command got no answer within its bound
 }  // namespace status
 
 // The text shown for a code; "" for 0, negative or unknown codes.

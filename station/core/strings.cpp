@@ -80,6 +80,8 @@ const std::map<int, const char*>& Table() {
       {1055, "SD2 Img File Burn"},
       {1056, "SPI File Burn"},
       {1057, "SPI Speed is less than 48M, fail"},
+      {1058, "Device not responding"},
+      {1059, "Lock fail! Drive(s): %s"},
       // Window texts (main window, catalogue dialog, training panel).
       {3001, "No."},
       {3002, "Drive(Lun)"},
@@ -127,6 +129,7 @@ const std::map<int, const char*>& Table() {
       {3053, "Flash write fails"},
       {3054, "Flash read-back differs"},
       {3055, "Device pulled out while writing"},
+      {3056, "Device stops answering while writing"},
       // The batch near START, remembered choices.
       {3060, "This run: passed %1, failed %2, running %3"},
       {3061, "Yield of the day: %1 (%2 of %3)"},

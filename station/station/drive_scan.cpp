@@ -239,33 +239,67 @@ void Station::ReleaseFinishedDevices() {
 
 void Station::CheckRemovedDrives(uint32_t mask) {
   mask >>= 2;
-  for (char letter = 'C'; mask != 0 && letter <= 'Z'; ++letter, mask >>= 1) {
-    if ((mask & 1) == 0) continue;
-    void* h = TVQ_OpenDevice(letter);
-    if (!IsInvalid(h)) {
-      QMR_CloseDevice(h);  // still there: a removal of something else
-      continue;
-    }
-    FlashUserId zero{};
-    SetFlashIdCache(letter, zero);
-    OnDriveRemoved(letter);
-    RemoveMasterImageDrive(letter);
-  }
+  for (char letter = 'C'; mask != 0 && letter <= 'Z'; ++letter, mask >>= 1)
+    if ((mask & 1) != 0) ProbeRemoved(letter);
+  // The probes (and those of burning drives they start) run elsewhere; the
+  // answers that come at once are taken now.
+  deviceCalls_.WaitBriefly(kQuickAnswer);
+}
+
+namespace {
+
+// Whether the drive still opens as a device of the family: sent from a
+// thread of its own, within the control bound (the library's default).
+bool StillThere(char letter) {
+  void* h = TVQ_OpenDevice(letter);
+  if (IsInvalid(h)) return false;
+  QMR_CloseDevice(h);
+  return true;
+}
+
+uint32_t Bit(char letter) { return letter >= 'A' && letter <= 'Z' ? 1u << (letter - 'A') : 0; }
+
+}  // namespace
+
+void Station::ProbeRemoved(char letter) {
+  if (probingRemoved_ & Bit(letter)) return;  // asked already; its answer is still to come
+  probingRemoved_ |= Bit(letter);
+  deviceCalls_.Run([this, letter]() -> OffThreadCalls::Continuation {
+    const bool there = StillThere(letter);
+    return [this, letter, there] {
+      probingRemoved_ &= ~Bit(letter);
+      if (there) return;  // still there: a removal of something else
+      FlashUserId zero{};
+      SetFlashIdCache(letter, zero);
+      OnDriveRemoved(letter);
+      RemoveMasterImageDrive(letter);
+      NotifyChanged();
+    };
+  });
+}
+
+void Station::ProbeBurning(char letter) {
+  if (probingBurning_ & Bit(letter)) return;
+  probingBurning_ |= Bit(letter);
+  deviceCalls_.Run([this, letter]() -> OffThreadCalls::Continuation {
+    const bool there = StillThere(letter);
+    return [this, letter, there] {
+      probingBurning_ &= ~Bit(letter);
+      if (there || slots_.GetDeviceStatus(letter) != DeviceStatus::Burning) return;
+      slots_.SetDeviceOutcome(letter, BurnOutcome::Failed);
+      slots_.SetDeviceResult(letter, status::kRemoveDevice);
+      NotifyChanged();
+    };
+  });
 }
 
 void Station::OnDriveRemoved(char removed) {
   for (int row = 0; row < rows_.Count(); ++row) {
     const char letter = RowLetter(row);
     const DeviceStatus status = slots_.GetDeviceStatus(letter);
-    if (status == DeviceStatus::Burning) {
-      void* h = TVQ_OpenDevice(letter);
-      if (IsInvalid(h)) {
-        slots_.SetDeviceOutcome(letter, BurnOutcome::Failed);
-        slots_.SetDeviceResult(letter, status::kRemoveDevice);
-      } else {
-        QMR_CloseDevice(h);
-      }
-    }
+    // A burning drive is asked whether it is still there, off this thread:
+    // a wedged one must not stop the window.
+    if (status == DeviceStatus::Burning) ProbeBurning(letter);
     if (status == DeviceStatus::AwaitingRemoval) {
       slots_.SetDeviceOutcome(letter, BurnOutcome::Failed);
       slots_.SetDeviceResult(letter, status::kRemoveDevice);

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "QMR52916LIB_ext.h"
+
 #include "core/strings.h"
 
 namespace ardentix {
@@ -16,7 +18,13 @@ Station::Station(Dispatcher& dispatcher, Clock& clock, Host& host, MessageSink& 
 
 Station::~Station() { dispatcher_.SetTimerHandler(nullptr); }
 
+void Station::SetCommandBounds(const CommandBounds& bounds) {
+  commandBounds_ = bounds;
+  QMR_SetDefaultCommandTimeout(static_cast<unsigned long>(bounds.control.count()));
+}
+
 void Station::Initialise() {
+  SetCommandBounds(commandBounds_);
   char caption[128];
   std::snprintf(caption, sizeof caption, "FirmwareInfo RQ4820/B/(61700)(SPIBOOT) %s ", text::kVersion);
   caption_ = caption;
@@ -91,6 +99,7 @@ void Station::OnTimer(int id) {
     CheckRemovedDrives(RemovalMask);
     RemovalMask = 0;
   } else if (id == kRefreshTimer) {
+    if (runWatch_) runWatch_();
     RefreshDeviceRows();
   }
   // While a burn runs the arrival timer keeps ticking unserved, and the

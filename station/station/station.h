@@ -23,6 +23,7 @@
 #include "core/slot_table.h"
 #include "core/status_rows.h"
 #include "host/host.h"
+#include "station/off_thread.h"
 
 namespace ardentix {
 
@@ -49,6 +50,23 @@ int LogicalUnitOf(char letter);
 // The drive's location (the device library's parent string); "" when the
 // lookup fails.
 std::string LocationOf(char letter);
+
+// How long one device command may keep the station waiting. Real cards and
+// chips answer far sooner (see the README); a device that takes longer has
+// stopped answering and is failed alone.
+struct CommandBounds {
+  Milliseconds control{10000};   // identify, inquiry, flash id, block 0 reads, the removal probe
+  Milliseconds transfer{30000};  // one SD chunk (60 KiB) or one flash chunk (4 KiB), written or read
+  Milliseconds erase{60000};     // one range-erase command (its end is watched by status polls)
+  Milliseconds status{5000};     // one flash status poll
+  // Past twice its bound and this, a worker that the OS still holds in a
+  // command is given up: its device fails and the run goes on without it.
+  Milliseconds grace{10000};
+};
+
+// Answers quicker than this are taken within the event that asked: the
+// removal probe of a device that answers at once changes the rows at once.
+inline constexpr Milliseconds kQuickAnswer{50};
 
 // What the station learnt about a listed drive when it identified it.
 struct IdentifiedDrive {
@@ -120,6 +138,15 @@ class Station {
   // Supervision: counters and slot fields into the rows' texts.
   void RefreshDeviceRows();
 
+  // The command bounds; set also become the library's default for every
+  // handle opened from then on (its identify command included).
+  const CommandBounds& commandBounds() const { return commandBounds_; }
+  void SetCommandBounds(const CommandBounds& bounds);
+  // Device calls that must not run on the station's thread.
+  OffThreadCalls& deviceCalls() { return deviceCalls_; }
+  // Called on every refresh tick (the burn's watch over its workers).
+  void SetRunWatch(std::function<void()> watch) { runWatch_ = std::move(watch); }
+
   // --- State -------------------------------------------------------------
   Dispatcher& dispatcher() { return dispatcher_; }
   Clock& clock() { return clock_; }
@@ -183,6 +210,8 @@ class Station {
   void RemoveMasterImageDrive(char letter);
   void ListDrive(char letter, DeviceListEntry entry, const std::string& flashId, const std::string& node);
   void DriveGone(char removed, uint32_t goneMask);
+  void ProbeRemoved(char letter);
+  void ProbeBurning(char letter);
 
   Dispatcher& dispatcher_;
   Clock& clock_;
@@ -209,6 +238,12 @@ class Station {
   bool packageButtonsEnabled_ = false;
   std::function<void()> changeListener_;
   VolumeHandler volumeHandler_;
+  std::function<void()> runWatch_;
+  CommandBounds commandBounds_;
+  uint32_t probingRemoved_ = 0;  // letters whose removal probe is under way
+  uint32_t probingBurning_ = 0;
+  // Last: its calls' continuations reach the members above.
+  OffThreadCalls deviceCalls_{dispatcher_};
 };
 
 }  // namespace ardentix

@@ -32,6 +32,7 @@ const std::vector<TrainingFault>& TrainingFaults() {
       {3053, R"({"on":"flash-write","after":2})"},
       {3054, R"({"on":"flash-write","after":1,"action":"corrupt"})"},
       {3055, R"({"on":"flash-write","after":2,"action":"unplug"})"},
+      {3056, R"({"on":"sd-write","after":2,"action":"stall"})"},
   };
   return faults;
 }

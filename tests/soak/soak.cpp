@@ -466,7 +466,7 @@ class Soak {
       const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
       bool refused = false;
       loop_.Run([&] {
-        refused = messages_.shown.size() > shown && messages_.shown.back() == StringText(119);
+        refused = messages_.shown.size() > shown && messages_.shown.back().rfind("Lock fail!", 0) == 0;
         return !engine_->Running() || refused || std::chrono::steady_clock::now() > deadline;
       });
       if (refused) {

@@ -22,6 +22,11 @@ class BurnTest : public StationTest {
  protected:
   void StartWith(const std::string& simSpec, const std::string& catalogue = kCatalogue) {
     StartStation(simSpec, catalogue);
+    // Short bounds, so that a simulated device that stops answering fails
+    // at once; a device that answers is never near them.
+    CommandBounds bounds;
+    bounds.transfer = bounds.erase = bounds.status = Milliseconds(20);
+    station_->SetCommandBounds(bounds);
     engine_ = std::make_unique<BurnEngine>(*station_);
   }
   void TearDown() override {
@@ -81,6 +86,28 @@ class BurnTest : public StationTest {
     while (i < a.size() && i < b.size() && a[i] == b[i]) ++i;
     return "differ at byte " + std::to_string(i) + " (sizes " + std::to_string(a.size()) + ", " +
            std::to_string(b.size()) + ")";
+  }
+
+  // START with F failing the lock pre-test: the run is refused, naming F.
+  void LockPreTestRefused(const std::string& fault) {
+    StartWith("2");
+    CommandBounds bounds = station_->commandBounds();
+    bounds.control = Milliseconds(20);
+    station_->SetCommandBounds(bounds);
+    AddFault('F', fault);
+    Check(false, false);
+    engine_->OnStartButton();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    loop_.Run([&] { return !messages_.shown.empty() || std::chrono::steady_clock::now() > deadline; });
+    EXPECT_EQ(messages_.shown, std::vector<std::string>{"Lock fail! Drive(s): F:"});
+    EXPECT_TRUE(engine_->Running());
+    EXPECT_TRUE(engine_->controls().startEnabled);
+    EXPECT_EQ(engine_->controls().startCaption, "Stop");
+    EXPECT_EQ(station_->slots().GetDeviceStatus('E'), DeviceStatus::Ready) << "no worker started";
+    engine_->OnStartButton();
+    EXPECT_FALSE(engine_->Running());
+    EXPECT_EQ(engine_->controls().startCaption, "Start");
+    EXPECT_EQ(station_->PassCount + station_->FailCount, 0);
   }
 
   std::unique_ptr<BurnEngine> engine_;
@@ -258,7 +285,19 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"ImageTooBig", "", false, true, status::kDataTooBig, status::kDeviceReady, DeviceStatus::Ready,
                     "00563412"},
         FailureCase{"UnpluggedMidBurn", R"({"on":"sd-write","after":1,"action":"unplug"})", true, true,
-                    status::kRemoveDevice, -1, DeviceStatus::AwaitingRemoval}),
+                    status::kRemoveDevice, -1, DeviceStatus::AwaitingRemoval},
+        // A device that stops answering fails as that, within the command's
+        // bound, and is not asked again: it waits to be pulled out.
+        FailureCase{"StopsAnsweringMidSdWrite", R"({"on":"sd-write","after":1,"action":"stall"})", true, true,
+                    status::kNotResponding, status::kSdWriting, DeviceStatus::AwaitingRemoval},
+        FailureCase{"StopsAnsweringInSdVerify", R"({"on":"sd-read","after":1,"action":"stall"})", true, true,
+                    status::kNotResponding, status::kSdVerifying, DeviceStatus::AwaitingRemoval},
+        FailureCase{"StopsAnsweringToTheErase", R"({"on":"sector-erase","action":"stall"})", false, true,
+                    status::kNotResponding, status::kEraseFlash, DeviceStatus::AwaitingRemoval},
+        FailureCase{"StopsAnsweringToAStatusPoll", R"({"on":"flash-status","action":"stall"})", false, true,
+                    status::kNotResponding, status::kEraseFlash, DeviceStatus::AwaitingRemoval},
+        FailureCase{"StopsAnsweringMidFlashWrite", R"({"on":"flash-write","after":1,"action":"stall"})", false,
+                    true, status::kNotResponding, status::kFlashWriting, DeviceStatus::AwaitingRemoval}),
     [](const auto& info) { return info.param.name; });
 
 TEST_F(BurnTest, CatalogueLimitsAreExact) {
@@ -308,22 +347,115 @@ TEST_F(BurnTest, OldSystemsWithoutXpLockBurnUnlocked) {
   EXPECT_EQ(station_->slots().GetDeviceResult('E'), status::kSuccess);
 }
 
-TEST_F(BurnTest, FailedLockPreTestLeavesStopEnabled) {
-  StartWith("2");
-  AddFault('F', R"({"on":"lock"})");
-  Check(false, false);
+TEST_F(BurnTest, FailedLockPreTestLeavesStopEnabled) { LockPreTestRefused(R"({"on":"lock"})"); }
+
+// The pre-test's open gets no answer and gives up at the control bound,
+// naming the drive.
+TEST_F(BurnTest, LockPreTestOfADeviceThatDoesNotAnswerIsBounded) {
+  LockPreTestRefused(R"({"on":"identify","action":"stall"})");
+}
+
+// Polls that fail end the wait for the erase after a few, instead of a
+// hundred polls each waiting for the device.
+TEST_F(BurnTest, FailedStatusPollsEndTheEraseWaitSoon) {
+  StartWith("1");
+  ImportPackage();
+  const auto trace = dir_ / "trace.txt";
+  ASSERT_EQ(QMR_SetTraceFile(trace.string().c_str()), 1);
+  AddFault('E', R"({"on":"flash-status","count":-1})");
+  Check(false, true);
+  Burn();
+  QMR_SetTraceFile(nullptr);
+  EXPECT_EQ(station_->slots().GetDeviceResult('E'), status::kEraseFlashFailed);
+  std::ifstream in(trace);
+  int polls = 0;
+  for (std::string line; std::getline(in, line);) polls += line.rfind("E F6 01 00", 0) == 0;
+  EXPECT_EQ(polls, 3);
+}
+
+// The OS holds a worker in a command far past its bound (the device neither
+// answers nor lets the command time out): the watch gives the device up as
+// not responding, the run ends with the others, and the worker, when the OS
+// lets it go during the next run, changes nothing.
+TEST_F(BurnTest, AWorkerHeldPastItsBoundIsGivenUpAndTouchesNothingLater) {
+  StartWith("3");
+  FakeClock watchClock;
+  engine_->SetWatchClock(watchClock);
+  CommandBounds bounds;  // a transfer bound far longer than the test: the command waits until E is pulled
+  station_->SetCommandBounds(bounds);
+  ChooseSdImage(200000);
+  AddFault('E', R"({"on":"sd-write","after":1,"action":"stall"})");
+  Check(true, false);
   engine_->OnStartButton();
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  loop_.Run([&] { return !messages_.shown.empty() || std::chrono::steady_clock::now() > deadline; });
-  EXPECT_EQ(messages_.shown, std::vector<std::string>{"Lock fail!"});
-  EXPECT_TRUE(engine_->Running());
-  EXPECT_TRUE(engine_->controls().startEnabled);
-  EXPECT_EQ(engine_->controls().startCaption, "Stop");
-  EXPECT_EQ(station_->slots().GetDeviceStatus('E'), DeviceStatus::Ready) << "no worker started";
+  auto passed = [&](char letter) { return station_->slots().GetDeviceOutcome(letter) == BurnOutcome::Passed; };
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  loop_.Run([&] { return (passed('F') && passed('G')) || std::chrono::steady_clock::now() > deadline; });
+  ASSERT_TRUE(passed('F') && passed('G'));
+  loop_.AdvanceBy(Milliseconds(600));
+  EXPECT_TRUE(engine_->Running()) << "E's worker is still in its command";
+
+  watchClock.Advance(2 * bounds.transfer + bounds.grace + Milliseconds(1));
+  deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  loop_.Run([&] { return !engine_->Running() || std::chrono::steady_clock::now() > deadline; });
+  ASSERT_FALSE(engine_->Running()) << "the run ends without the wedged worker";
+  station_->RefreshDeviceRows();
+  EXPECT_EQ(station_->slots().GetDeviceResult('E'), status::kNotResponding);
+  EXPECT_EQ(station_->slots().GetDeviceStatus('E'), DeviceStatus::AwaitingRemoval);
+  EXPECT_EQ(RowTexts()[0], "1|E(0) :|Data is being downloaded to SD card.|Device not responding");
+  EXPECT_EQ(station_->PassCount, 2);
+  EXPECT_EQ(station_->FailCount, 1);
+  EXPECT_EQ(FileSettings().FailCount, 1);
+  std::map<char, StatusCode> results;
+  for (const DeviceReport& r : engine_->Reports()) results[r.letter] = r.result;
+  EXPECT_EQ(results, (std::map<char, StatusCode>{
+                         {'E', status::kNotResponding}, {'F', status::kSuccess}, {'G', status::kSuccess}}));
+
+  // The next run burns F and G; E's worker is let go in the middle of it.
   engine_->OnStartButton();
+  QMR_SimUnplug('E');
+  deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  loop_.Run([&] { return !engine_->Running() || std::chrono::steady_clock::now() > deadline; });
+  ASSERT_FALSE(engine_->Running());
+  engine_->WaitForWorkers();
+  engine_.reset();  // waits for the given-up worker to return
+  EXPECT_EQ(station_->PassCount, 4);
+  EXPECT_EQ(station_->FailCount, 1);
+  EXPECT_EQ(FileSettings().PassCount, 4);
+  EXPECT_EQ(FileSettings().FailCount, 1);
+}
+
+// A device stops answering while another is pulled out: the removal check
+// asks every burning device whether it is still there, and the stalled one
+// never answers. The station's thread goes on: the pulled device's row goes,
+// the third device's row runs to its end.
+TEST_F(BurnTest, AStalledDeviceAndAPulledOneAtOnceTheRowsKeepUpdating) {
+  StartWith("3");
+  CommandBounds bounds = station_->commandBounds();
+  bounds.control = bounds.transfer = Milliseconds(600000);  // asking E waits until it is pulled
+  station_->SetCommandBounds(bounds);
+  ChooseSdImage(600000);
+  AddFault('E', R"({"on":"sd-write","after":1,"action":"stall"})");
+  AddFault('F', R"({"on":"sd-write","after":2,"action":"unplug"})");
+  Check(true, false);
+  engine_->OnStartButton();
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  loop_.Run([&] {
+    return (ListedLetters() == "EG" && station_->slots().GetDeviceOutcome('G') == BurnOutcome::Passed) ||
+           std::chrono::steady_clock::now() > deadline;
+  });
+  station_->RefreshDeviceRows();
+  EXPECT_EQ(ListedLetters(), "EG");
+  ASSERT_EQ(RowTexts().size(), 2u);
+  EXPECT_EQ(RowTexts()[1], "2|G(0) :|Download OK|Success!");
+  EXPECT_TRUE(engine_->Running()) << "E still holds its worker";
+  EXPECT_GT(station_->deviceCalls().Outstanding(), 0) << "the probe of E waits elsewhere";
+
+  QMR_SimUnplug('E');  // E's worker and its probe are let go
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  loop_.Run([&] { return !engine_->Running() || std::chrono::steady_clock::now() > end; });
   EXPECT_FALSE(engine_->Running());
-  EXPECT_EQ(engine_->controls().startCaption, "Start");
-  EXPECT_EQ(station_->PassCount + station_->FailCount, 0);
+  EXPECT_EQ(station_->PassCount, 1);
+  EXPECT_EQ(station_->FailCount, 2);
 }
 
 // The drives of a run are settled when START is pressed, on the station's
@@ -346,7 +478,7 @@ TEST_F(BurnTest, DrivesOfARunAreTheOnesReadyAtStart) {
   });
   engine_->WaitForWorkers();
   if (!messages_.shown.empty()) {
-    EXPECT_EQ(messages_.shown, std::vector<std::string>{"Lock fail!"});
+    EXPECT_EQ(messages_.shown, std::vector<std::string>{"Lock fail! Drive(s): F:"});
     EXPECT_EQ(station_->PassCount + station_->FailCount, 0);
     engine_->OnStartButton();
   } else {

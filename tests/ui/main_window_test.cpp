@@ -175,7 +175,7 @@ class MainWindowTest : public QObject {
     QVERIFY(QMR_SimAddFault('F', R"({"on":"lock"})", error, sizeof error));
     Button(id::kFlashCheck)->click();  // nothing to burn: the lock test alone
     Button(id::kStart)->click();
-    QTRY_COMPARE(s_->messages.Texts(), QStringList{"Lock fail!"});
+    QTRY_COMPARE(s_->messages.Texts(), QStringList{"Lock fail! Drive(s): F:"});
     QVERIFY(s_->engine().Running());
     QCOMPARE(Button(id::kStart)->text(), QString("Stop"));
     QVERIFY(Button(id::kStart)->isEnabled());

@@ -103,6 +103,7 @@ TEST(BulkOnly, ResiduesAndPhaseErrors) {
       {"the host sends less than the command takes", Write10(0, 2), 512, false, 2, 512},
       {"the host sends data to a command without any", Cdb({0x00}, 6), 64, false, 0, 64},
       {"the command fails: no data, status 1", Cdb({0xA0}, 12), 16, true, 1, 16},
+      {"the host reads less than the command sends", Read10(0, 2), 512, true, 2, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -120,6 +121,57 @@ TEST(BulkOnly, ResiduesAndPhaseErrors) {
     EXPECT_EQ(csw.residue, c.residue);
     // The transport is in step again.
     EXPECT_EQ(d.In(kInquiry, 36).size(), 36u);
+  }
+}
+
+// sg_raw -r 512 of a two-sector READ(10): the first sector, then a phase error.
+TEST(BulkOnly, AShortHostBufferGetsWhatFitsThenAPhaseError) {
+  EmulatedDevice d;
+  Bytes sectors(1024);
+  for (size_t i = 0; i < sectors.size(); ++i) sectors[i] = uint8_t(i * 3 + (i >> 9));
+  ASSERT_EQ(d.Out(Write10(40, 2), sectors).status, 0);
+  Csw csw;
+  const Bytes got = d.In(Read10(40, 2), 512, &csw);
+  EXPECT_EQ(got, Bytes(sectors.begin(), sectors.begin() + 512));
+  EXPECT_EQ(csw.status, 2);
+}
+
+// A stalled device sends nothing for the command it stalled on: no data and
+// no CSW, through resets, until it is pulled out and plugged in again.
+TEST(BulkOnly, AStalledDeviceSendsNoDataAndNoStatus) {
+  struct Case {
+    const char* what;
+    const char* on;
+    bool hostIn;
+  } cases[] = {
+      {"mid-write: the data is taken, no CSW comes", "sd-write", false},
+      {"a read: no data comes", "sd-read", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EmulatedDevice d;
+    FaultSpec f;
+    std::string error;
+    ASSERT_TRUE(ParseFault(std::string(R"({"action":"stall","on":")") + c.on + ""}", f, error)) << error;
+    d.model->AddFault(f);
+    ASSERT_EQ(d.SendCbw(c.hostIn ? Read10(8, 1) : Write10(8, 1), 512, c.hostIn), Result::Ok);
+    if (!c.hostIn) {
+      const Bytes data(512, 0x77);
+      EXPECT_EQ(d.function.BulkOut(data.data(), 512), Result::Ok);
+    }
+    EXPECT_EQ(d.function.BulkIn(512).result, Result::Pending);
+    EXPECT_EQ(d.function.BulkIn(13).result, Result::Pending);
+    // The host's reset recovery: still nothing, not even for a TEST UNIT READY.
+    d.function.BusReset();
+    d.function.SetConfiguration(1);
+    ASSERT_EQ(d.SendCbw(Cdb({0x00}, 6), 0, false), Result::Ok);
+    EXPECT_EQ(d.function.BulkIn(13).result, Result::Pending);
+    // Re-plugged, it answers again.
+    d.model->SetPlugged(false);
+    d.model->SetPlugged(true);
+    d.function.BusReset();
+    d.function.SetConfiguration(1);
+    EXPECT_EQ(d.None(Cdb({0x00}, 6)).status, 0);
   }
 }
 

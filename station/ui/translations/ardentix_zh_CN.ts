@@ -345,6 +345,16 @@ otice:Atuo Add only add SPI ID, other info(type size remark ets)need Add manual,
             <translation>SPI 速度低于 48M，失败</translation>
         </message>
         <message>
+            <source>Device not responding</source>
+            <comment>1058</comment>
+            <translation>设备无响应</translation>
+        </message>
+        <message>
+            <source>Lock fail! Drive(s): %s</source>
+            <comment>1059</comment>
+            <translation>锁定失败！驱动器：%s</translation>
+        </message>
+        <message>
             <source>No.</source>
             <comment>3001</comment>
             <translation>序号</translation>
@@ -565,6 +575,11 @@ Close the window?</source>
             <source>Device pulled out while writing</source>
             <comment>3055</comment>
             <translation>写入时设备被拔出</translation>
+        </message>
+        <message>
+            <source>Device stops answering while writing</source>
+            <comment>3056</comment>
+            <translation>写入时设备停止响应</translation>
         </message>
         <message>
             <source>This run: passed %1, failed %2, running %3</source>
