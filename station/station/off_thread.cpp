@@ -4,11 +4,18 @@
 #include <deque>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace ardentix {
 
 struct OffThreadCalls::Shared {
+  struct Worker {
+    std::thread thread;
+    bool returned = false;  // the call is done (under mutex): joining waits only for its last steps
+  };
   std::mutex mutex;
+  // Touched on the station's thread only (but `returned`, under mutex).
+  std::vector<std::shared_ptr<Worker>> workers;
   std::condition_variable answered;
   std::deque<Continuation> ready;
   Dispatcher* dispatcher = nullptr;  // null once the owner is gone
@@ -21,22 +28,39 @@ OffThreadCalls::OffThreadCalls(Dispatcher& dispatcher) : shared_(std::make_share
 }
 
 OffThreadCalls::~OffThreadCalls() {
-  std::lock_guard lock(shared_->mutex);
-  shared_->dispatcher = nullptr;
-  shared_->ready.clear();
+  std::vector<std::shared_ptr<Shared::Worker>> workers;
+  {
+    std::lock_guard lock(shared_->mutex);
+    shared_->dispatcher = nullptr;
+    shared_->ready.clear();
+    workers.swap(shared_->workers);
+  }
+  for (auto& w : workers) {
+    bool returned = false;
+    {
+      std::lock_guard lock(shared_->mutex);
+      returned = w->returned;
+    }
+    // A call still held by a wedged device is left to return on its own; it
+    // keeps the shared state alive until then.
+    if (returned)
+      w->thread.join();
+    else
+      w->thread.detach();
+  }
 }
 
 void OffThreadCalls::Run(Call call) {
+  auto worker = std::make_shared<Shared::Worker>();
   {
     std::lock_guard lock(shared_->mutex);
     ++shared_->outstanding;
   }
-  // Detached: a thread held by a wedged device must not hold its owner.
-  // It keeps the shared state alive until it returns.
-  std::thread([shared = shared_, call = std::move(call)] {
+  worker->thread = std::thread([shared = shared_, worker, call = std::move(call)] {
     Continuation next = call();
     std::lock_guard lock(shared->mutex);
     --shared->outstanding;
+    worker->returned = true;
     if (shared->dispatcher == nullptr) return;
     if (next) shared->ready.push_back(std::move(next));
     shared->answered.notify_all();
@@ -46,16 +70,30 @@ void OffThreadCalls::Run(Call call) {
         if (auto s = weak.lock()) Drain(s);
       });
     }
-  }).detach();
+  });
+  std::lock_guard lock(shared_->mutex);
+  shared_->workers.push_back(std::move(worker));
 }
 
 void OffThreadCalls::Drain(const std::shared_ptr<Shared>& shared) {
   std::deque<Continuation> ready;
+  std::vector<std::shared_ptr<Shared::Worker>> done;
   {
     std::lock_guard lock(shared->mutex);
     if (shared->dispatcher == nullptr) return;
     ready.swap(shared->ready);
+    auto& w = shared->workers;
+    for (auto it = w.begin(); it != w.end();) {
+      if ((*it)->returned) {
+        done.push_back(std::move(*it));
+        it = w.erase(it);
+      } else {
+        ++it;
+      }
+    }
   }
+  // Threads whose calls have returned are joined: only their last steps remain.
+  for (auto& w : done) w->thread.join();
   for (Continuation& c : ready) c();
 }
 

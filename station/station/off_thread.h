@@ -24,7 +24,8 @@ class OffThreadCalls {
 
   explicit OffThreadCalls(Dispatcher& dispatcher);
   // Continuations not yet run are dropped; a call still blocked in the OS is
-  // left to return on its own and then finds nobody to tell.
+  // left to return on its own and then finds nobody to tell. Threads whose
+  // calls have returned are joined as their answers are taken.
   ~OffThreadCalls();
   OffThreadCalls(const OffThreadCalls&) = delete;
   OffThreadCalls& operator=(const OffThreadCalls&) = delete;

@@ -618,6 +618,10 @@ class Soak {
   }
 
   void CheckHandlesAndThreads() {
+    // The removal probes run on threads of their own: their answers are in,
+    // and their threads joined, before the handles and threads are counted.
+    while (station_->deviceCalls().WaitBriefly(Milliseconds(100)) > 0) {
+    }
     const int handles = QMR_OpenHandleCount();
     Expect(handles == 0, std::to_string(handles) + " device handles are left open");
     const int threads = CountThreads();

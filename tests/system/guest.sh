@@ -226,5 +226,34 @@ wait "$watcher" 2>/dev/null
 if pgrep -x systemd-udevd >/dev/null; then how="udev"; else how="the periodic rescan"; fi
 say "arrival and removal reached the station through $how"
 
+# 7. G stops answering in the middle of its SD write (no data, no CSW): the
+#    guest kernel's SG_IO timeout and usb-storage's reset run; G fails with
+#    its own text within its bound, the other seven pass, the counters are
+#    exact, and G, plugged in again, burns.
+wait_until 60 "every family device attached again" all_attached
+stalled=4
+ctl fault "$stalled" '{"on":"sd-write","after":20,"action":"stall"}'
+started=$SECONDS
+burn 3
+took=$((SECONDS - started))
+check "burn 3 ends with one failure (${took} s)" grep -q "^Passed: $((FAMILY - 1))  Failed: 1" "$RUN/burn3.txt"
+check "$(letter $stalled)'s row reads \"Device not responding\"" \
+  grep -Eq "^ +$(letter $stalled): +failed +Device not responding" "$RUN/burn3.txt"
+# The transfer bound is 30 s; the station gives a worker up at twice that and 10 s more.
+check "the stalled device held the run for no longer than its bound allows (${took} s)" test "$took" -le 150
+check "counters: Pass Count 22, Fail Count 2" \
+  bash -c "grep -q '^Pass Count=$((3 * FAMILY - 2))' '$STATION/RQ4820Ardentix.ini' && grep -q '^Fail Count=2' '$STATION/RQ4820Ardentix.ini'"
+dmesg | grep -Eq "usb 1-1\.$((stalled + 1)): reset|sd [0-9:]+: .*(timing out|abort)" ||
+  fail "no reset or abort of the stalled device in the kernel log"
+pass "the guest kernel timed the command out and reset the device"
+ctl unplug "$stalled"
+wait_until 60 "$(letter $stalled) leaves the guest's USB bus" test ! -e "/sys/bus/usb/devices/$(family_port $stalled)"
+ctl plug "$stalled"
+wait_until 60 "every family device attached again" all_attached
+started=$SECONDS
+burn 4 || fail "burn 4 failed: $(tail -20 "$RUN/burn4.txt")"
+check "burn 4: re-plugged, it burns with the others, all eight pass ($((SECONDS - started)) s)" \
+  grep -q "^Passed: $FAMILY  Failed: 0" "$RUN/burn4.txt"
+
 echo "pass $checks" >"$RUN/result"
 say "guest done: $checks checks"

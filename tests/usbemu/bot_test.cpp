@@ -152,7 +152,7 @@ TEST(BulkOnly, AStalledDeviceSendsNoDataAndNoStatus) {
     EmulatedDevice d;
     FaultSpec f;
     std::string error;
-    ASSERT_TRUE(ParseFault(std::string(R"({"action":"stall","on":")") + c.on + ""}", f, error)) << error;
+    ASSERT_TRUE(ParseFault(std::string(R"({"action":"stall","on":")") + c.on + "\"}", f, error)) << error;
     d.model->AddFault(f);
     ASSERT_EQ(d.SendCbw(c.hostIn ? Read10(8, 1) : Write10(8, 1), 512, c.hostIn), Result::Ok);
     if (!c.hostIn) {
