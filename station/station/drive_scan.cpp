@@ -243,7 +243,7 @@ void Station::CheckRemovedDrives(uint32_t mask) {
     if ((mask & 1) != 0) ProbeRemoved(letter);
   // The probes (and those of burning drives they start) run elsewhere; the
   // answers that come at once are taken now.
-  deviceCalls_.WaitBriefly(kQuickAnswer);
+  deviceCalls_.WaitBriefly(quickAnswerWait_);
 }
 
 namespace {

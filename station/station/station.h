@@ -144,6 +144,9 @@ class Station {
   void SetCommandBounds(const CommandBounds& bounds);
   // Device calls that must not run on the station's thread.
   OffThreadCalls& deviceCalls() { return deviceCalls_; }
+  // How long the station's thread waits for quick answers (kQuickAnswer);
+  // tests on a loaded machine give devices that answer more room.
+  void SetQuickAnswerWait(Milliseconds wait) { quickAnswerWait_ = wait; }
   // Called on every refresh tick (the burn's watch over its workers).
   void SetRunWatch(std::function<void()> watch) { runWatch_ = std::move(watch); }
 
@@ -240,6 +243,7 @@ class Station {
   VolumeHandler volumeHandler_;
   std::function<void()> runWatch_;
   CommandBounds commandBounds_;
+  Milliseconds quickAnswerWait_ = kQuickAnswer;
   uint32_t probingRemoved_ = 0;  // letters whose removal probe is under way
   uint32_t probingBurning_ = 0;
   // Last: its calls' continuations reach the members above.

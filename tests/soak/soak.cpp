@@ -224,6 +224,7 @@ class Soak {
 
     Configure({});
     station_ = std::make_unique<Station>(loop_, clock_, host_, messages_, dir_);
+    station_->SetQuickAnswerWait(Milliseconds(10000));  // the simulator answers; a loaded machine is no reason to defer
     host_.SetVolumeListener([this](bool arrived, uint32_t mask) {
       loop_.Post([this, arrived, mask] { station_->OnVolumeChange(arrived, mask); });
     });

@@ -433,6 +433,7 @@ TEST_F(BurnTest, AStalledDeviceAndAPulledOneAtOnceTheRowsKeepUpdating) {
   CommandBounds bounds = station_->commandBounds();
   bounds.control = bounds.transfer = Milliseconds(600000);  // asking E waits until it is pulled
   station_->SetCommandBounds(bounds);
+  station_->SetQuickAnswerWait(kQuickAnswer);
   ChooseSdImage(600000);
   AddFault('E', R"({"on":"sd-write","after":1,"action":"stall"})");
   AddFault('F', R"({"on":"sd-write","after":2,"action":"unplug"})");

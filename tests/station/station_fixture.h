@@ -73,6 +73,9 @@ class StationTest : public ::testing::Test {
     ASSERT_EQ(QMR_SimConfigure(simSpec.c_str(), error, sizeof error), 1) << error;
     WriteText(dir_ / "SpiList.ini", catalogue);
     station_ = std::make_unique<Station>(loop_, clock_, host_, messages_, dir_);
+    // A device that answers is waited for until it does, however loaded the
+    // machine: the removal check then ends as it would on an idle one.
+    station_->SetQuickAnswerWait(Milliseconds(10000));
     host_.SetVolumeListener([this](bool arrived, uint32_t mask) {
       loop_.Post([this, arrived, mask] { station_->OnVolumeChange(arrived, mask); });
     });
