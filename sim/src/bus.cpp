@@ -128,6 +128,18 @@ uint32_t Bus::DriveMask() const {
 bool Bus::Plug(char letter) {
   auto device = Owner(letter, nullptr);
   if (!device) return false;
+  if (!device->Plugged()) {
+    // The port's units in turn: the one listed after the unit that came last.
+    const char upper = char(std::toupper(static_cast<unsigned char>(letter)));
+    std::vector<std::shared_ptr<VirtualDevice>> port;
+    for (const auto& d : devices_)
+      if (d->LetterOf(0) == upper || d->LetterOf(1) == upper) port.push_back(d);
+    size_t last = port.size() - 1;
+    uint64_t newest = 0;
+    for (size_t i = 0; i < port.size(); ++i)
+      if (port[i]->PluggedAt() > newest) newest = port[i]->PluggedAt(), last = i;
+    device = port[(last + 1) % port.size()];
+  }
   device->SetPlugged(true);
   return true;
 }

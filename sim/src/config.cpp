@@ -27,7 +27,7 @@ constexpr int64_t kMaxLatencyUs = 60'000'000;
 
 constexpr std::string_view kTargetNames[] = {
     "open",       "identify",    "inquiry",      "flash-id", "flash-status",  "flash-read", "flash-write",
-    "sector-erase", "chip-erase", "sd-read", "sd-write", "read-capacity", "lock",
+    "sector-erase", "chip-erase", "sd-read", "sd-write", "read-capacity", "lock", "location",
 };
 constexpr std::string_view kActionNames[] = {"fail", "corrupt", "busy", "unplug", "stall"};
 
@@ -248,7 +248,8 @@ bool ParseFaultObject(Reader& r, const json& v, const std::string& path, FaultSp
                     "unknown action " + QuoteCut(name) + " (one of " + JoinNames(kActionNames) + ")");
     f.action = FaultAction(action - std::begin(kActionNames));
   }
-  if (f.action == FaultAction::Corrupt && (f.on == FaultTarget::Open || f.on == FaultTarget::Lock))
+  if (f.action == FaultAction::Corrupt &&
+      (f.on == FaultTarget::Open || f.on == FaultTarget::Lock || f.on == FaultTarget::Location))
     return r.Fail(Join(path, "action"),
                   "\"corrupt\" needs a command that moves data, not " + Quote(FaultTargetName(f.on)));
   // Opening and locking are the host's own steps: nothing there waits for

@@ -2,6 +2,7 @@
 // Each device serialises its commands under its own mutex, as the real
 // controller does, so timing sleeps happen while holding it.
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -153,6 +154,9 @@ void Pad(uint8_t* out, const std::string& text, size_t width) {
 
 uint32_t LetterBit(char letter) { return letter >= 'A' && letter <= 'Z' ? 1u << (letter - 'A') : 0; }
 
+// Orders the plug-ins of all devices, so that a port knows which unit came last.
+std::atomic<uint64_t> plugSequence{0};
+
 }  // namespace
 
 struct VirtualDevice::State {
@@ -241,6 +245,7 @@ struct VirtualDevice::State {
   SparseStore cards[2];
   bool plugged = true;
   int busyPolls = 0;
+  uint64_t pluggedAt = 0;  // plugSequence at the last plug-in; 0 never plugged
   bool flashCreated = true;  // false: a flash file brought its content along
   bool stuckBusy = false;    // a "busy" fault: survives reset and replug
   uint32_t sdOffset[2] = {};  // vendor SD path, per logical unit
@@ -267,6 +272,7 @@ VirtualDevice::VirtualDevice(const DeviceConfig& config) : config_(config) {
     sdReadMBps_ *= config_.cardSpeed;
     sdWriteMBps_ *= config_.cardSpeed;
   }
+  if (state_->plugged) state_->pluggedAt = ++plugSequence;
 
   // Factory block 0: the serial as UTF-16LE digits and the user id.
   uint8_t block0[kUserIdAt + 20];
@@ -323,6 +329,11 @@ void VirtualDevice::NotifyPlug(bool arrived) {
   if (notifier) notifier(arrived, LetterMask());
 }
 
+uint64_t VirtualDevice::PluggedAt() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->pluggedAt;
+}
+
 bool VirtualDevice::Plugged() const {
   std::lock_guard lock(state_->mutex);
   return state_->plugged;
@@ -334,6 +345,7 @@ void VirtualDevice::SetPlugged(bool plugged) {
     if (state_->plugged == plugged) return;
     state_->plugged = plugged;
     if (plugged) {
+      state_->pluggedAt = ++plugSequence;
       // Power-on: the controller forgets what it was doing.
       state_->busyPolls = 0;
       state_->sdOffset[0] = state_->sdOffset[1] = 0;
@@ -368,6 +380,19 @@ bool VirtualDevice::Lock(int lun) {
     std::lock_guard lock(state_->mutex);
     if (!state_->plugged || !ValidLun(lun)) return false;
     const State::Outcome o = state_->Consult(FaultTarget::Lock);
+    vanished = o.unplug;
+    ok = !o.fail && !o.unplug;
+  }
+  if (vanished) NotifyPlug(false);
+  return ok;
+}
+
+bool VirtualDevice::AnswerLocation(int lun) {
+  bool ok = false, vanished = false;
+  {
+    std::lock_guard lock(state_->mutex);
+    if (!state_->plugged || !ValidLun(lun)) return false;
+    const State::Outcome o = state_->Consult(FaultTarget::Location);
     vanished = o.unplug;
     ok = !o.fail && !o.unplug;
   }

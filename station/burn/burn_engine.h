@@ -52,6 +52,7 @@ struct DeviceReport {
   int64_t endedMs = 0;
   std::map<std::string, int64_t> stageMs;  // "lock", "sd-write", "sd-verify", "flash-erase", ...
   std::string location;   // the device's parent string at the start of its burn
+  char secondCardLetter = 0;  // unit 1's drive, when its card was part of the burn
   std::string chipType;   // the catalogue's entry for the flash id, "" when not looked up
   int32_t clockMHz = 0;   // the SPI clock used, 0 when the flash stage did not get that far
   // Bytes of the stages that completed: SD image and flash image, written and read back.
@@ -84,6 +85,8 @@ class RunObserver {
 inline constexpr uint32_t kFlashChunkBytes = 4096;
 inline constexpr uint32_t kSdChunkBytes = 61440;
 inline constexpr int kSdChunkSectors = 120;
+inline constexpr int kLockAttempts = 5;
+inline constexpr Milliseconds kLockRetryWait{200};
 
 class BurnEngine {
  public:
@@ -143,13 +146,19 @@ class BurnEngine {
   int TestVolumeLock(char letter);
   // The handle's timeout for the commands that follow, told to the watch too.
   void Bound(void* handle, Milliseconds bound);
-  int BurnSdImage(char letter, void* handle, int lun, StatusCode* code);
+  // The card of drive cardLetter (0: letter itself), its progress shown on
+  // letter's row: the SD1 image on unit 0, the SD2 image on unit 1 (each as
+  // the run prepared it).
+  int BurnSdImage(char letter, void* handle, int lun, StatusCode* code, char cardLetter = 0);
   // `ranges`: the parts of the image written and verified (a block map's),
   // null for all of it.
   StatusCode WriteSdImage(char letter, void* handle, const InputFile& file, uint64_t size,
                           const std::vector<ImageRange>* ranges = nullptr);
   StatusCode VerifySdImage(char letter, void* handle, const InputFile& file, uint64_t size,
-                           const std::vector<ImageRange>* ranges = nullptr);
+                           const std::vector<ImageRange>* ranges = nullptr, char cardLetter = 0);
+  // A two-card device's second card, through its own drive (unit 1):
+  // locked, written and verified with the SD2 image, unlocked.
+  StatusCode BurnSecondCard(char letter, char cardLetter);
   // The SD image of logical unit `lun` as this run prepared it; null before
   // it is prepared or when the unit's burn is off.
   const PreparedSdImage* PreparedSd(int lun) const;
@@ -162,6 +171,9 @@ class BurnEngine {
   std::filesystem::path SdCacheFile(int lun) const;
   int BurnFlash(char letter, void* handle, StatusCode* code);
   StatusCode EraseFlash(char letter, void* handle, uint64_t eraseLength);
+  // Erase, write and verify, the header last: the flash stage once the unit
+  // has been found the one identified.
+  StatusCode ProgramFlash(char letter, void* handle, uint64_t size, int32_t spiClock);
   StatusCode WriteFlashImage(char letter, void* handle, const InputFile& file, uint64_t size, bool headerPass,
                              int32_t spiClock);
   StatusCode VerifyFlashImage(char letter, void* handle, const InputFile& file, uint64_t size, bool headerPass,
@@ -172,6 +184,8 @@ class BurnEngine {
   struct RunFiles {
     std::filesystem::path sd1ImagePath, sd2ImagePath, flashPackagePath;
     int32_t writeVerify = 0, saveSdFile = 0, lockOnXp = 1;
+    // The package sections the burned image replaced ("voice", "sysconfig").
+    std::vector<std::string> replacedSections;
   };
   RunFiles runFiles;
   RunSettings runSettings;
@@ -181,6 +195,9 @@ class BurnEngine {
   // The drives a run burns: listed, ready and on logical unit 0, taken on
   // the station's thread, where the list changes.
   std::vector<DeviceListEntry> DrivesToBurn();
+  // The letter of logical unit 1 of the device whose unit 0 is letter: the
+  // drive with its location and the unit digit 1; 0 when there is none.
+  char UnitOneOf(char letter);
   int StartWorkers(std::vector<DeviceListEntry> toStart);
   void RunStarter();
   void BurnWorker(DeviceListEntry entry);
@@ -194,6 +211,14 @@ class BurnEngine {
   void NoteStage(char letter, const char* name, int64_t startedMs);
   void NoteBytes(char letter, int64_t written, int64_t verified);
   void NoteChip(char letter, std::string chipType, int32_t clockMHz);
+  // The serial and id field a flash burn writes: those of the unit found
+  // the one identified right before its erase.
+  struct UnitFields {
+    FlashSerial serial{};
+    FlashUserId userId{};
+  };
+  void SetUnitFields(char letter, const UnitIdentity& unit);
+  UnitFields FieldsOf(char letter) const;
   std::array<uint8_t, 512> BlockZero(char letter) const;
   void PatchHeader(char letter, uint8_t* chunk, int32_t spiClock) const;
   void SetProgress(char letter, uint64_t done, uint64_t size);
@@ -223,6 +248,10 @@ class BurnEngine {
 
   mutable std::mutex reportMutex_;
   std::map<char, DeviceReport> reports_;
+  std::map<char, UnitFields> unitFields_;  // under reportMutex_
+  // Unit 1's letter per unit-0 letter of the run (the second cards), settled
+  // at START before any worker reads it.
+  std::map<char, char> secondCards_;
 
   std::unique_ptr<UnitRate> unitRate_;
   std::unique_ptr<ContinuousLine> line_;

@@ -114,6 +114,14 @@ void BurnEngine::StartBurn() {
     messages.ShowMessage(std::string(kMsgFormatError), caption);
     return;
   }
+  // Without a catalogue every chip reads as too slow: each device would fail
+  // and count against the yield for a fault of the station.
+  if (run.flashEnabled && station_.catalogue().Count() == 0) {
+    const std::string& problem = station_.catalogueProblem();
+    messages.ShowMessage(problem.empty() ? std::string(StringText(1073)) : FormatText(StringText(1072), {problem}),
+                         caption);
+    return;
+  }
   if (files.voiceReplaced || files.sysconfigReplaced) {
     const AssembleResult assembled = AssembleReplacedSections(files);
     if (!assembled.ok) {
@@ -128,7 +136,12 @@ void BurnEngine::StartBurn() {
   runSettings = run;
   const Settings& settings = station_.settings();
   runFiles = RunFiles{files.sd1ImagePath, files.sd2ImagePath, files.flashPackagePath,
-                      settings.WriteVerify, settings.SaveSdFile, settings.LockOnXp};
+                      settings.WriteVerify, settings.SaveSdFile, settings.LockOnXp, {}};
+  // Taken after the assembly, which clears the flags of what it replaced.
+  if (files.flashPackagePath == files.assembledImagePath) {
+    if (files.voiceInImage) runFiles.replacedSections.push_back("voice");
+    if (files.sysconfigInImage) runFiles.replacedSections.push_back("sysconfig");
+  }
   {
     std::lock_guard lock(reportMutex_);
     reports_.clear();
@@ -158,16 +171,41 @@ void BurnEngine::StartBurn() {
   starter_ = std::thread([this, toStart = std::move(toStart)]() mutable { StartWorkers(std::move(toStart)); });
 }
 
+char BurnEngine::UnitOneOf(char letter) {
+  std::string wanted = LocationOf(letter);
+  if (wanted.empty()) return 0;
+  wanted.back() = '1';
+  uint32_t mask = station_.host().LogicalDriveMask() >> 2;
+  for (char l = 'C'; mask != 0 && l <= 'Z'; ++l, mask >>= 1)
+    if ((mask & 1) != 0 && l != letter && LocationOf(l) == wanted) return l;
+  return 0;
+}
+
 std::vector<DeviceListEntry> BurnEngine::DrivesToBurn() {
   DeviceSlotTable& slots = station_.slots();
   std::vector<DeviceListEntry> toStart;
+  secondCards_.clear();
   for (int position = 0; position < kMaxListedDevices; ++position) {
     const auto entry = slots.GetDeviceEntry(position);
     if (!entry || entry->driveLetter == 0) continue;
     if (slots.GetDeviceStatus(entry->driveLetter) != DeviceStatus::Ready) continue;
-    // The location is read now: the device may have changed since it was listed.
-    if (LogicalUnitOf(entry->driveLetter) != 0) continue;
-    toStart.push_back(*entry);
+    // The location is read now: the device may have changed since it was
+    // listed, or its unit may not have been readable then. A drive whose
+    // unit cannot be read now is left out and its row says so: taken for
+    // unit 0 it could get the flash burn through another unit, left as it is
+    // it would pass with nothing burned.
+    const int lun = LogicalUnitOf(entry->driveLetter);
+    if (lun < 0) {
+      slots.SetDeviceResult(entry->driveLetter, status::kLunUnknown);
+      continue;
+    }
+    if (lun != 0) continue;
+    if (entry->lun != 0) slots.SetDeviceLun(entry->driveLetter, 0);
+    DeviceListEntry e = *entry;
+    e.lun = 0;
+    toStart.push_back(e);
+    if (runSettings.sd2Enabled)
+      if (const char second = UnitOneOf(e.driveLetter)) secondCards_[e.driveLetter] = second;
   }
   return toStart;
 }

@@ -8,8 +8,6 @@
 namespace ardentix {
 namespace {
 
-constexpr int kLockAttempts = 5;
-constexpr Milliseconds kLockRetryWait{200};
 
 }  // namespace
 
@@ -93,19 +91,58 @@ void BurnEngine::BurnDevice(DeviceListEntry entry, void*& h) {
     r.location = LocationOf(letter);
   }
   slots.SetDeviceDuplicateSerial(letter, false);
+  {
+    std::lock_guard lock(reportMutex_);
+    unitFields_.erase(letter);
+  }
 
   StatusCode failureCode = 0;
   bool volumeLocked = false;
   StatusCode stageCode = 0;
   bool passed = false;
   bool notResponding = false;
+  const bool flashStage = runSettings.flashEnabled && lun == 0;
 
   const CommandBounds& bounds = station_.commandBounds();
   Beat();
   h = TVQ_OpenDevice(letter);  // the identify command within the control bound
   Beat();
+  UnitIdentity unit;
+  const UnitMatch match = h == QMR_INVALID_HANDLE ? UnitMatch::Unreadable : station_.CheckUnit(letter, h, &unit);
+  Beat();
+  if (h != QMR_INVALID_HANDLE && match == UnitMatch::Other) {
+    // Not the unit the station identified under this letter (it was swapped
+    // after the scan): nothing is burned and nothing counted for the one
+    // that left; the newcomer is identified, and the next START burns it.
+    station_.AdoptUnit(letter, h);
+    QMR_CloseDevice(h);
+    h = QMR_INVALID_HANDLE;
+    slots.SetDeviceProgress(letter, -1);
+    slots.SetDeviceStage(letter, status::kDeviceReady);
+    slots.SetDeviceStatus(letter, DeviceStatus::Ready);
+    slots.SetDeviceOutcome(letter, BurnOutcome::None);
+    slots.SetDeviceResult(letter, status::kOtherUnit);
+    {
+      std::lock_guard lock(reportMutex_);
+      DeviceReport& r = reports_[letter];
+      r.endedMs = clock.NowMs();
+      r.outcome = BurnOutcome::None;
+      r.stage = status::kDeviceReady;
+      r.result = status::kOtherUnit;
+    }
+    NoteWorkerFinished();
+    return;
+  }
+  if (match == UnitMatch::Same && flashStage) {
+    std::lock_guard lock(reportMutex_);
+    reports_[letter].serial = SerialDigits(unit.serial);
+  }
+
   if (h == QMR_INVALID_HANDLE) {
     failureCode = status::kNoDeviceFound;
+  } else if (match == UnitMatch::Unreadable) {
+    // Its flash cannot be read: which unit it is cannot be told.
+    failureCode = status::kFail;
   } else {
     Bound(h, bounds.transfer);
     slots.SetDeviceHandle(letter, h);
@@ -145,7 +182,22 @@ void BurnEngine::BurnDevice(DeviceListEntry entry, void*& h) {
       } else {
         slots.SetDeviceProgress(letter, -1);
       }
-      if (runSettings.flashEnabled && lun == 0) {
+      // A two-card device's second card is part of its burn: one pass or
+      // fail for the device.
+      const auto second = secondCards_.find(letter);
+      if (runSettings.sd2Enabled && lun == 0 && second != secondCards_.end()) {
+        {
+          std::lock_guard lock(reportMutex_);
+          reports_[letter].secondCardLetter = second->second;
+        }
+        const StatusCode r = BurnSecondCard(letter, second->second);
+        if (r != 0) {
+          failureCode = r;
+          break;
+        }
+        slots.SetDeviceProgress(letter, -1);
+      }
+      if (flashStage) {
         if (BurnFlash(letter, h, &stageCode) != 3) {
           failureCode = stageCode;
           break;
@@ -204,6 +256,13 @@ void BurnEngine::BurnDevice(DeviceListEntry entry, void*& h) {
     }
     finalResult = failureCode;
     ReportBurnFailure(letter, failureCode);
+    // The unit under the letter now may not be the one this burn failed on
+    // (it was swapped while its burn ran): the row is then the newcomer's.
+    if (h != QMR_INVALID_HANDLE && station_.CheckUnit(letter, h) == UnitMatch::Other) {
+      station_.AdoptUnit(letter, h);
+      slots.SetDeviceOutcome(letter, BurnOutcome::None);
+      slots.SetDeviceResult(letter, status::kOtherUnit);
+    }
   }
   if (h != QMR_INVALID_HANDLE) QMR_CloseDevice(h);
   h = QMR_INVALID_HANDLE;
@@ -215,7 +274,6 @@ void BurnEngine::BurnDevice(DeviceListEntry entry, void*& h) {
     r.outcome = passed ? BurnOutcome::Passed : BurnOutcome::Failed;
     r.stage = finalStage;
     r.result = finalResult;
-    if (runSettings.flashEnabled && lun == 0) r.serial = SerialDigits(station_.FlashSerialCache(letter));
   }
   DeviceReport report;
   {

@@ -35,18 +35,30 @@ void BurnEngine::SetProgress(char letter, uint64_t done, uint64_t size) {
   station_.slots().SetDeviceProgress(letter, size == 0 ? 100 : int32_t(done * 100 / size));
 }
 
+void BurnEngine::SetUnitFields(char letter, const UnitIdentity& unit) {
+  std::lock_guard lock(reportMutex_);
+  unitFields_[letter] = UnitFields{unit.serial, unit.userId};
+}
+
+BurnEngine::UnitFields BurnEngine::FieldsOf(char letter) const {
+  std::lock_guard lock(reportMutex_);
+  const auto it = unitFields_.find(letter);
+  return it == unitFields_.end() ? UnitFields{} : it->second;
+}
+
 std::array<uint8_t, 512> BurnEngine::BlockZero(char letter) const {
   std::array<uint8_t, 512> block;
   block.fill(0xFF);
-  const FlashSerial serial = station_.FlashSerialCache(letter);
-  const FlashUserId id = station_.FlashIdCache(letter);
+  const UnitFields fields = FieldsOf(letter);
+  const FlashSerial& serial = fields.serial;
+  const FlashUserId& id = fields.userId;
   std::memcpy(block.data() + kSerialOffset, serial.data(), serial.size());
   std::memcpy(block.data() + kUserIdOffset, id.data(), id.size());
   return block;
 }
 
 void BurnEngine::PatchHeader(char letter, uint8_t* chunk, int32_t spiClock) const {
-  const FlashSerial serial = station_.FlashSerialCache(letter);
+  const FlashSerial serial = FieldsOf(letter).serial;
   std::memcpy(chunk + kSerialOffset, serial.data(), serial.size());
   chunk[kSpiClockOffset] = uint8_t(spiClock & 0xFF);
   chunk[kSpiClockOffset + 1] = uint8_t((spiClock >> 8) & 0xFF);
@@ -92,31 +104,49 @@ int BurnEngine::BurnFlash(char letter, void* handle, StatusCode* code) {
     *code = status::kDataTooBig;
     return 1;
   }
+  file.reset();
   clock.SleepFor(kSettleWait);
 
-  int64_t t = clock.NowMs();
-  StatusCode r = EraseFlash(letter, handle, eraseLength);
-  NoteStage(letter, "flash-erase", t);
+  // The unit is read again right before its erase: one plugged in under this
+  // letter since the station read the serial would get the serial of the
+  // unit that left.
+  UnitIdentity unit;
+  const UnitMatch match = station_.CheckUnit(letter, handle, &unit);
+  if (match != UnitMatch::Same) {
+    *code = match == UnitMatch::Other ? status::kOtherUnit : status::kFail;
+    return 1;
+  }
+  SetUnitFields(letter, unit);
+  const StatusCode r = ProgramFlash(letter, handle, size, spiClock);
+  // What the station wrote is this unit's block 0 from now on.
+  station_.RenewBlockZero(letter, handle);
+  NoteStage(letter, "flash", started);
   if (r != 0) {
     *code = r;
     return 1;
   }
+  NoteBytes(letter, 0, int64_t(size));
+  return 3;
+}
+
+StatusCode BurnEngine::ProgramFlash(char letter, void* handle, uint64_t size, int32_t spiClock) {
+  Clock& clock = station_.clock();
+  int64_t t = clock.NowMs();
+  StatusCode r = EraseFlash(letter, handle, (size + kFlashChunkBytes - 1) / kFlashChunkBytes * kFlashChunkBytes);
+  NoteStage(letter, "flash-erase", t);
+  if (r != 0) return r;
   clock.SleepFor(kEraseToWriteWait);
 
+  auto file = InputFile::Open(runFiles.flashPackagePath);
+  if (!file) return status::kPackageLoadFailed;
   t = clock.NowMs();
   r = WriteFlashImage(letter, handle, *file, size, false, spiClock);
   NoteStage(letter, "flash-write", t);
   file.reset();
-  if (r != 0) {
-    *code = r;
-    return 1;
-  }
+  if (r != 0) return r;
   NoteBytes(letter, int64_t(size), 0);
   file = InputFile::Open(runFiles.flashPackagePath);
-  if (!file) {
-    *code = status::kPackageLoadFailed;
-    return 1;
-  }
+  if (!file) return status::kPackageLoadFailed;
   size = file->size();
   t = clock.NowMs();
   r = VerifyFlashImage(letter, handle, *file, size, false, spiClock);
@@ -127,13 +157,7 @@ int BurnEngine::BurnFlash(char letter, void* handle, StatusCode* code) {
     if (r == 0) r = VerifyFlashImage(letter, handle, *file, size, true, spiClock);
     NoteStage(letter, "flash-header", t);
   }
-  NoteStage(letter, "flash", started);
-  if (r != 0) {
-    *code = r;
-    return 1;
-  }
-  NoteBytes(letter, 0, int64_t(size));
-  return 3;
+  return r;
 }
 
 StatusCode BurnEngine::EraseFlash(char letter, void* handle, uint64_t eraseLength) {

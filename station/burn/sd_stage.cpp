@@ -17,9 +17,10 @@ constexpr uint32_t kSector = 512;
 unsigned short SectorsFor(uint32_t n) { return static_cast<unsigned short>((n + kSector - 1) / kSector); }
 
 // The read-back copy of a verification, kept as "<letter>.bin" in the station
-// folder. It is written beside its final name and moved there by Close, at
-// the end of a verification that read the whole card; one that stops early
-// drops its copy, so half a file never replaces the last complete one.
+// folder: created anew by every verification and holding what it read, also
+// when it stopped early (an old file would pass for this card's content).
+// It is written beside its final name and moved there by Close, so a crash
+// never leaves half a file under that name.
 class ReadbackFile {
  public:
   bool Create(const std::filesystem::path& path) { return file_.Create(path); }
@@ -70,7 +71,9 @@ uint64_t Total(const std::vector<ImageRange>& ranges) {
 
 }  // namespace
 
-int BurnEngine::BurnSdImage(char letter, void* handle, int lun, StatusCode* code) {
+int BurnEngine::BurnSdImage(char letter, void* handle, int lun, StatusCode* code, char cardLetter) {
+  const char* writeStage = lun == 1 ? "sd2-write" : "sd-write";
+  const char* verifyStage = lun == 1 ? "sd2-verify" : "sd-verify";
   // The run's prepared image: a compressed one's decoded cache, a block
   // map's ranges. Without one (a stage called on its own), the chosen file.
   const PreparedSdImage* prepared = PreparedSd(lun);
@@ -86,7 +89,7 @@ int BurnEngine::BurnSdImage(char letter, void* handle, int lun, StatusCode* code
   const int64_t bytes = ranges ? int64_t(prepared->mappedBytes) : int64_t(file->size());
   int64_t t = clock.NowMs();
   StatusCode r = WriteSdImage(letter, handle, *file, file->size(), ranges);
-  NoteStage(letter, "sd-write", t);
+  NoteStage(letter, writeStage, t);
   file.reset();
   if (r != 0) {
     *code = r;
@@ -99,14 +102,35 @@ int BurnEngine::BurnSdImage(char letter, void* handle, int lun, StatusCode* code
     return 0;
   }
   t = clock.NowMs();
-  r = VerifySdImage(letter, handle, *file, file->size(), ranges);
-  NoteStage(letter, "sd-verify", t);
+  r = VerifySdImage(letter, handle, *file, file->size(), ranges, cardLetter);
+  NoteStage(letter, verifyStage, t);
   if (r != 0) {
     *code = r;
     return 0;
   }
   NoteBytes(letter, 0, bytes);
   return 2;
+}
+
+StatusCode BurnEngine::BurnSecondCard(char letter, char cardLetter) {
+  Host& host = station_.host();
+  Clock& clock = station_.clock();
+  void* h = USB_OpenDevice(cardLetter);
+  if (h == QMR_INVALID_HANDLE) return status::kSdWriteFailed;
+  StatusCode code = 0;
+  bool locked = false;
+  if (host.OsMajorVersion() > 5 || runFiles.lockOnXp != 0) {
+    station_.slots().SetDeviceStage(letter, status::kLockDevice);
+    for (int attempt = 0; attempt < kLockAttempts && !locked; ++attempt) {
+      locked = host.LockVolume(cardLetter, h);
+      if (!locked) clock.SleepFor(kLockRetryWait);
+    }
+    if (!locked) code = status::kLockFailed;
+  }
+  if (code == 0 && BurnSdImage(letter, h, 1, &code, cardLetter) == 2) code = 0;
+  if (locked && !host.UnlockVolume(cardLetter, h) && code == 0) code = status::kUnlockFailed;
+  QMR_CloseDevice(h);
+  return code;
 }
 
 StatusCode BurnEngine::WriteSdImage(char letter, void* handle, const InputFile& file, uint64_t size,
@@ -143,14 +167,14 @@ StatusCode BurnEngine::WriteSdImage(char letter, void* handle, const InputFile& 
 }
 
 StatusCode BurnEngine::VerifySdImage(char letter, void* handle, const InputFile& file, uint64_t size,
-                                     const std::vector<ImageRange>* ranges) {
+                                     const std::vector<ImageRange>* ranges, char cardLetter) {
   Beat();
   DeviceSlotTable& slots = station_.slots();
   slots.SetDeviceProgress(letter, 0);
   slots.SetDeviceStage(letter, status::kSdVerifying);
   const bool saving = runFiles.saveSdFile != 0;
   ReadbackFile readback;
-  if (saving && !readback.Create(station_.stationDir() / (std::string(1, letter) + ".bin")))
+  if (saving && !readback.Create(station_.stationDir() / (std::string(1, cardLetter ? cardLetter : letter) + ".bin")))
     return status::kSdVerifyFailed;
   const std::vector<ImageRange> whole = ranges ? std::vector<ImageRange>{} : WholeImage(size);
   const std::vector<ImageRange>& parts = ranges ? *ranges : whole;
@@ -164,13 +188,13 @@ StatusCode BurnEngine::VerifySdImage(char letter, void* handle, const InputFile&
     if (!file.ReadAt(p, expected.data(), n)) return (result = status::kSdVerifyFailed), false;
     std::fill(card.begin(), card.end(), 0);
     const bool read = USB_ReadSD(handle, static_cast<unsigned long>(p / kSector), SectorsFor(n), card.data());
+    if (!read) return (result = status::kSdVerifyFailed), false;
     if (saving) {
       // Unmapped ranges stay holes in the copy: the card was not written there.
       readback.Skip(p - saved);
       readback.Append(card.data(), n);
       saved = p + n;
     }
-    if (!read) return (result = status::kSdVerifyFailed), false;
     done += n;
     SetProgress(letter, done, total);
     if (std::memcmp(expected.data(), card.data(), n) != 0) {
@@ -180,7 +204,11 @@ StatusCode BurnEngine::VerifySdImage(char letter, void* handle, const InputFile&
     }
     return true;
   });
-  if (!complete) return result;
+  if (!complete) {
+    // The copy holds what was read up to the stop, never the last burn's.
+    readback.Close();
+    return result;
+  }
   if (saving && size > saved) readback.Skip(size - saved);
   readback.Close();
   slots.SetDeviceProgress(letter, 100);

@@ -215,7 +215,11 @@ AssembleResult AssembleReplacedSections(BurnFileSet& set) {
   SetProgramDirectory(set, set.programDirectory);
   const fs::path output = set.assembledImagePath;
   AssembleResult r = AssembleFlashImage(set, output);
-  if (r.ok) set.voiceReplaced = set.sysconfigReplaced = false;
+  if (r.ok) {
+    set.voiceInImage = set.voiceInImage || set.voiceReplaced;
+    set.sysconfigInImage = set.sysconfigInImage || set.sysconfigReplaced;
+    set.voiceReplaced = set.sysconfigReplaced = false;
+  }
   return r;
 }
 

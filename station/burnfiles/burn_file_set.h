@@ -27,6 +27,10 @@ struct BurnFileSet {
   bool packageLoaded = false;
   bool voiceReplaced = false;
   bool sysconfigReplaced = false;
+  // The sections the assembled image in force replaced: they stay replaced
+  // in what is burned until another package is imported.
+  bool voiceInImage = false;
+  bool sysconfigInImage = false;
 };
 
 inline constexpr const char* kSectionFolderName = "BurnFile";

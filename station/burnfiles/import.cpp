@@ -76,6 +76,7 @@ ImportResult ImportPackage(BurnFileSet& set, const fs::path& packagePath) {
   set.packageUserId = info->header.userId;
   set.importedPackagePath = packagePath;
   set.packageLoaded = true;
+  set.voiceInImage = set.sysconfigInImage = false;
   result.ok = true;
   return result;
 }

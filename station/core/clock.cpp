@@ -16,6 +16,17 @@ void SystemClock::SleepFor(Milliseconds duration) {
 void FakeClock::SleepFor(Milliseconds duration) {
   slept_ += duration.count();
   now_ += duration.count();
+  std::function<void(Milliseconds)> hook;
+  {
+    std::lock_guard lock(hookMutex_);
+    hook = hook_;
+  }
+  if (hook) hook(duration);
+}
+
+void FakeClock::SetSleepHook(std::function<void(Milliseconds)> hook) {
+  std::lock_guard lock(hookMutex_);
+  hook_ = std::move(hook);
 }
 
 void FakeClock::AdvanceTo(int64_t ms) {

@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
+#include <mutex>
 
 namespace ardentix {
 
@@ -37,10 +39,15 @@ class FakeClock final : public Clock {
   void AdvanceTo(int64_t ms);
   // Total time slept by all threads, for checking the fixed waits.
   int64_t SleptMs() const { return slept_.load(); }
+  // Called with the length of every sleep, on the sleeping thread, before
+  // it returns: a test acts at a chosen wait of the station. Null for none.
+  void SetSleepHook(std::function<void(Milliseconds)> hook);
 
  private:
   std::atomic<int64_t> now_{0};
   std::atomic<int64_t> slept_{0};
+  std::mutex hookMutex_;
+  std::function<void(Milliseconds)> hook_;
 };
 
 }  // namespace ardentix

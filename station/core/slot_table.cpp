@@ -145,6 +145,14 @@ int DeviceSlotTable::SetDeviceSpiClock(char letter, int32_t mhz) {
   return 1;
 }
 
+int DeviceSlotTable::SetDeviceLun(char letter, int32_t lun) {
+  std::lock_guard lock(listMutex_);
+  const int i = FindLocked(letter);
+  if (i < 0) return 0;
+  entries_[i].lun = lun;
+  return 1;
+}
+
 int DeviceSlotTable::SetDeviceStatus(char letter, DeviceStatus status) {
   DeviceSlot* s = Slot(letter);
   if (s == nullptr) return 0;

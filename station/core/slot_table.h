@@ -94,6 +94,7 @@ class DeviceSlotTable {
   // device's entry. Set returns 1, or 0 when the letter is not listed.
   std::optional<DeviceListEntry> FindDeviceEntry(char letter) const;
   int SetDeviceSpiClock(char letter, int32_t mhz);
+  int SetDeviceLun(char letter, int32_t lun);  // the unit read again
 
   int SetDeviceStatus(char letter, DeviceStatus status);
   DeviceStatus GetDeviceStatus(char letter) const;  // Free for a bad letter

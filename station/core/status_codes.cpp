@@ -38,6 +38,8 @@ int StringIdOf(StatusCode code) {
     case 6062: return 145;
     case 6070: return 3131;
     case 6063: return 1058;
+    case 6071: return 1070;
+    case 6072: return 1071;
     default: return 0;
   }
 }

@@ -39,6 +39,11 @@ inline constexpr StatusCode kSpiTooSlow = 6030;
 inline constexpr StatusCode kSdSizeError = 6062;
 inline constexpr StatusCode kSdPreparing = 6070;  // the run's SD image decoded and checked
 inline constexpr StatusCode kNotResponding = 6063;  // a command got no answer within its bound
+// Another unit stands behind the letter than the one identified: not burned,
+// identified anew (the next START burns it with its own serial).
+inline constexpr StatusCode kOtherUnit = 6071;
+// The drive's logical unit could not be read: it is not burned blind.
+inline constexpr StatusCode kLunUnknown = 6072;
 }  // namespace status
 
 // The text shown for a code; "" for 0, negative or unknown codes.

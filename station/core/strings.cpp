@@ -82,6 +82,10 @@ const std::map<int, const char*>& Table() {
       {1057, "SPI Speed is less than 48M, fail"},
       {1058, "Device not responding"},
       {1059, "Lock fail! Drive(s): %s"},
+      {1070, "Another unit than the one identified: not burned, identified anew"},
+      {1071, "The drive's logical unit cannot be read: not burned"},
+      {1072, "SpiList.ini cannot be read (%1): no SPI flash chip can be checked, so nothing is burned."},
+      {1073, "SpiList.ini lists no SPI flash chip: nothing is burned. Add the chips to the SPI list first."},
       // Window texts (main window, catalogue dialog, training panel).
       {3001, "No."},
       {3002, "Drive(Lun)"},

@@ -104,6 +104,14 @@ UnitRecord MakeRecord(const DeviceReport& report, const RunIdentity& run, int64_
     sd(run.Sd1Path, run.Sd1Size, run.Sd1Sha256, run.Sd1Image);
   else if (run.Sd2 && report.lun == 1)
     sd(run.Sd2Path, run.Sd2Size, run.Sd2Sha256, run.Sd2Image);
+  if (run.Sd2 && report.secondCardLetter != 0) {
+    u.Sd2DriveLetter = std::string(1, report.secondCardLetter);
+    u.Sd2ImageName = PathText(run.Sd2Path.filename());
+    u.Sd2ImageSize = run.Sd2Size;
+    u.Sd2ImageSha256 = run.Sd2Image.Sha256.empty() ? run.Sd2Sha256 : run.Sd2Image.Sha256;
+    u.Sd2WriteSeconds = Seconds(report, "sd2-write");
+    u.Sd2VerifySeconds = Seconds(report, "sd2-verify");
+  }
   u.SdWriteSeconds = Seconds(report, "sd-write");
   u.SdVerifySeconds = Seconds(report, "sd-verify");
   u.FlashEraseSeconds = Seconds(report, "flash-erase");
@@ -206,8 +214,7 @@ void BurnRecorder::RunStarting(const BurnEngine& engine) {
   run.FlashPath = engine.runFiles.flashPackagePath;
   const BurnFileSet& files = station_.files();
   run.ImportedPackagePath = files.importedPackagePath;
-  if (files.voiceReplaced) run.ReplacedSections.push_back("voice");
-  if (files.sysconfigReplaced) run.ReplacedSections.push_back("sysconfig");
+  run.ReplacedSections = engine.runFiles.replacedSections;
   {
     std::lock_guard lock(mutex_);
     run_ = run;

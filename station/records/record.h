@@ -52,6 +52,13 @@ struct UnitRecord {
   // How the station burned it: "batch" or "continuous" ("" in records of
   // stations that did not say).
   std::string Mode;
+  // A two-card device's second card (logical unit 1), burned with the SD2
+  // image in the same burn: its drive and image; "" when it had none.
+  std::string Sd2DriveLetter;
+  std::string Sd2ImageName;
+  int64_t Sd2ImageSize = 0;
+  std::string Sd2ImageSha256;
+  double Sd2WriteSeconds = 0, Sd2VerifySeconds = 0;
 
   bool operator==(const UnitRecord&) const = default;
 };

@@ -48,6 +48,12 @@ const std::vector<RecordField>& RecordFields() {
       {"save_sd_file", "saveSdFile", &R::SaveSdFile},
       {"duplicate_serial", "duplicateSerial", &R::DuplicateSerial},
       {"burn_mode", "mode", &R::Mode},
+      {"sd2_drive_letter", "sdCard2.driveLetter", &R::Sd2DriveLetter},
+      {"sd2_image_name", "sdCard2.name", &R::Sd2ImageName},
+      {"sd2_image_size", "sdCard2.size", &R::Sd2ImageSize},
+      {"sd2_image_sha256", "sdCard2.sha256", &R::Sd2ImageSha256},
+      {"sd2_write_seconds", "seconds.sd2Write", &R::Sd2WriteSeconds},
+      {"sd2_verify_seconds", "seconds.sd2Verify", &R::Sd2VerifySeconds},
   };
   return fields;
 }

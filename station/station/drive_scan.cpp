@@ -47,6 +47,17 @@ std::string LocationOf(char letter) {
   return std::string(parent, std::find(parent, parent + sizeof parent, 0));
 }
 
+bool ReadUnitIdentity(char letter, void* handle, UnitIdentity& out) {
+  std::vector<unsigned char> block(64 * 1024, 0);
+  if (IsInvalid(handle) || !TVQ_FlashRead(handle, block.data(), 0, 8)) return false;
+  out.location = LocationOf(letter);
+  out.block0.assign(block.begin(), block.begin() + 4096);
+  std::memcpy(out.serial.data(), block.data() + kSerialOffset, out.serial.size());
+  std::memcpy(out.userId.data(), block.data() + kUserIdOffset, out.userId.size());
+  if (SerialDigits(out.serial).empty()) out.serial.fill(0xFF);
+  return true;
+}
+
 std::string SerialDigits(const FlashSerial& serial) {
   std::string digits;
   for (size_t i = 0; i < serial.size(); i += 2) {
@@ -85,18 +96,12 @@ int Station::ScanDrives(uint32_t mask) {
     // here. A drive whose block 0 cannot be read is left for the next
     // arrival: taken with blank fields, its burn would overwrite the serial
     // number it has with 0xFF.
-    std::vector<unsigned char> block(64 * 1024, 0);
-    if (!TVQ_FlashRead(h, block.data(), 0, 8)) {
+    UnitIdentity unit;
+    if (!ReadUnitIdentity(letter, h, unit)) {
       QMR_CloseDevice(h);
       continue;
     }
-    FlashSerial serial;
-    FlashUserId userId;
-    std::memcpy(serial.data(), block.data() + kSerialOffset, serial.size());
-    std::memcpy(userId.data(), block.data() + kUserIdOffset, userId.size());
-    if (SerialDigits(serial).empty()) serial.fill(0xFF);
-    SetFlashSerialCache(letter, serial);
-    SetFlashIdCache(letter, userId);
+    SetUnitIdentity(letter, unit);
     QMR_CloseDevice(h);
     IdentifyDevice(letter);
   }
@@ -155,13 +160,9 @@ DriveProbe Station::ProbeDrive(char letter) const {
     QMR_CloseDevice(h);
     return probe;
   }
-  std::vector<unsigned char> block(64 * 1024, 0);
-  const bool read = TVQ_FlashRead(h, block.data(), 0, 8) != 0;
+  const bool read = ReadUnitIdentity(letter, h, probe.unit);
   QMR_CloseDevice(h);
   if (!read) return probe;
-  std::memcpy(probe.serial.data(), block.data() + kSerialOffset, probe.serial.size());
-  std::memcpy(probe.userId.data(), block.data() + kUserIdOffset, probe.userId.size());
-  if (SerialDigits(probe.serial).empty()) probe.serial.fill(0xFF);
 
   h = TVQ_OpenDevice(letter);
   if (IsInvalid(h)) return probe;
@@ -181,8 +182,7 @@ DriveProbe Station::ProbeDrive(char letter) const {
 bool Station::AcceptProbedDrive(const DriveProbe& probe) {
   const char letter = probe.letter;
   if (!probe.candidate || rows_.Count() >= kMaxShownDevices || slots_.FindInDeviceList(letter) >= 0) return false;
-  SetFlashSerialCache(letter, probe.serial);
-  SetFlashIdCache(letter, probe.userId);
+  SetUnitIdentity(letter, probe.unit);
   DeviceListEntry entry;
   entry.driveLetter = letter;
   entry.lun = probe.lun;
@@ -203,8 +203,8 @@ uint32_t Station::ListedMask() const {
 void Station::ApplyRemovedDrives(uint32_t removed, uint32_t gone) {
   for (char letter = 'C'; letter <= 'Z'; ++letter) {
     if ((removed & (1u << (letter - 'A'))) == 0) continue;
-    FlashUserId zero{};
-    SetFlashIdCache(letter, zero);
+    // The serial and id field leave with their unit.
+    DropUnitIdentity(letter);
     DriveGone(letter, gone | removed);
     RemoveMasterImageDrive(letter);
   }
@@ -226,6 +226,26 @@ void Station::DriveGone(char removed, uint32_t goneMask) {
       break;
     }
   }
+}
+
+bool Station::AdoptUnit(char letter, void* h) {
+  unsigned char inquiry[36] = {};
+  unsigned char id[5] = {};
+  UnitIdentity unit;
+  const bool usable = USB_Inquiry(h, inquiry) && Recognised(inquiry) && TVQ_GetFlashID(h, id) &&
+                      !(id[0] == 0xFF && id[1] == 0xFF && id[2] == 0xFF && id[3] == 0xFF) &&
+                      LogicalUnitOf(letter) == 0 && ReadUnitIdentity(letter, h, unit);
+  if (!usable) {
+    DropUnitIdentity(letter);
+    return false;
+  }
+  const std::string flashId = FlashIdText(id);
+  slots_.SetDeviceSpiClock(letter, catalogue_.FrequencyForId(flashId));
+  SetUnitIdentity(letter, unit);
+  const int i = SlotIndex(letter);
+  std::lock_guard lock(cacheMutex_);
+  identified_[size_t(i)].flashIdText = flashId;
+  return true;
 }
 
 void Station::ReleaseFinishedDevices() {
@@ -269,8 +289,9 @@ void Station::ProbeRemoved(char letter) {
     return [this, letter, there] {
       probingRemoved_ &= ~Bit(letter);
       if (there) return;  // still there: a removal of something else
-      FlashUserId zero{};
-      SetFlashIdCache(letter, zero);
+      // The serial and id field leave with their unit: the next one under
+      // this letter is read anew.
+      DropUnitIdentity(letter);
       OnDriveRemoved(letter);
       RemoveMasterImageDrive(letter);
       NotifyChanged();

@@ -1,5 +1,6 @@
 #include "station/station.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "QMR52916LIB_ext.h"
@@ -31,9 +32,12 @@ void Station::Initialise() {
   // A file that cannot be read is said at once: the station would otherwise
   // refuse every chip, or count from zero, without a word.
   std::string why;
-  if (!catalogue_.Load(&why) && !why.empty())
+  catalogueReadError_.clear();
+  if (!catalogue_.Load(&why) && !why.empty()) {
+    catalogueReadError_ = why;
     messages_.ShowMessage("SpiList.ini cannot be read (" + why + "); no chip can be burned until it can.",
                           text::kProgramCaption);
+  }
 
   files_.sd1ImagePath.clear();
   files_.sd2ImagePath.clear();
@@ -117,27 +121,58 @@ int Station::SlotIndex(char letter) { return DeviceSlotTable::FindDeviceSlot(let
 FlashSerial Station::FlashSerialCache(char letter) const {
   const int i = SlotIndex(letter);
   std::lock_guard lock(cacheMutex_);
-  return i < 0 ? FlashSerial{} : serialCache_[size_t(i)];
+  return i < 0 || !units_[size_t(i)] ? FlashSerial{} : units_[size_t(i)]->serial;
 }
 
 FlashUserId Station::FlashIdCache(char letter) const {
   const int i = SlotIndex(letter);
   std::lock_guard lock(cacheMutex_);
-  return i < 0 ? FlashUserId{} : idCache_[size_t(i)];
+  return i < 0 || !units_[size_t(i)] ? FlashUserId{} : units_[size_t(i)]->userId;
 }
 
-void Station::SetFlashSerialCache(char letter, const FlashSerial& serial) {
+void Station::SetUnitIdentity(char letter, const UnitIdentity& unit) {
   const int i = SlotIndex(letter);
   if (i < 0) return;
   std::lock_guard lock(cacheMutex_);
-  serialCache_[size_t(i)] = serial;
+  units_[size_t(i)] = unit;
 }
 
-void Station::SetFlashIdCache(char letter, const FlashUserId& id) {
+void Station::DropUnitIdentity(char letter) {
   const int i = SlotIndex(letter);
   if (i < 0) return;
   std::lock_guard lock(cacheMutex_);
-  idCache_[size_t(i)] = id;
+  units_[size_t(i)].reset();
+}
+
+UnitMatch Station::CheckUnit(char letter, void* handle, UnitIdentity* identified) const {
+  UnitIdentity now;
+  if (!ReadUnitIdentity(letter, handle, now)) return UnitMatch::Unreadable;
+  const int i = SlotIndex(letter);
+  std::lock_guard lock(cacheMutex_);
+  if (i < 0 || !units_[size_t(i)]) return UnitMatch::Other;
+  const UnitIdentity& known = *units_[size_t(i)];
+  // A block 0 the station changed but could not read back is unknown: the
+  // serial it kept there stands for it, or an erased field where the burn
+  // was cut between the erase and the rewrite (the next burn restores it).
+  const bool erased = std::all_of(now.serial.begin(), now.serial.end(), [](uint8_t b) { return b == 0xFF; });
+  const bool same = known.location == now.location && (known.block0.empty() ? known.serial == now.serial || erased
+                                                                             : known.block0 == now.block0);
+  if (!same) return UnitMatch::Other;
+  if (identified) *identified = known;
+  return UnitMatch::Same;
+}
+
+void Station::RenewBlockZero(char letter, void* handle) {
+  UnitIdentity now;
+  const bool read = ReadUnitIdentity(letter, handle, now);
+  const int i = SlotIndex(letter);
+  if (i < 0) return;
+  std::lock_guard lock(cacheMutex_);
+  if (!units_[size_t(i)]) return;
+  if (read)
+    units_[size_t(i)]->block0 = std::move(now.block0);
+  else
+    units_[size_t(i)]->block0.clear();
 }
 
 IdentifiedDrive Station::Identified(char letter) const {

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -68,6 +69,27 @@ struct CommandBounds {
 // removal probe of a device that answers at once changes the rows at once.
 inline constexpr Milliseconds kQuickAnswer{50};
 
+// What tells one unit from another behind a letter: its location and the
+// first 4096 bytes of its flash as the station read them, with the serial
+// number and id field taken from them (the fields the flash burn writes back).
+struct UnitIdentity {
+  std::string location;
+  std::vector<uint8_t> block0;
+  FlashSerial serial{};
+  FlashUserId userId{};
+};
+
+// A unit compared with the one identified under its letter.
+enum class UnitMatch {
+  Same,        // location and block 0 as identified
+  Other,       // another unit (or none identified under the letter)
+  Unreadable,  // its block 0 cannot be read now
+};
+
+// Reads a unit's location (by letter) and block 0 (through the handle);
+// false when the flash read fails.
+bool ReadUnitIdentity(char letter, void* handle, UnitIdentity& out);
+
 // What the station learnt about a listed drive when it identified it.
 struct IdentifiedDrive {
   std::string flashIdText;  // FlashIdText of the chip
@@ -79,8 +101,7 @@ struct IdentifiedDrive {
 struct DriveProbe {
   char letter = 0;
   bool candidate = false;  // passes every check of the scan
-  FlashSerial serial{};
-  FlashUserId userId{};
+  UnitIdentity unit;       // location and block 0, with the serial and id field
   int lun = -1;
   std::string flashId;
   std::string deviceNode;
@@ -169,6 +190,8 @@ class Station {
   // Set at start-up when the settings file exists but could not be read: the
   // counters then start from the defaults and are not written back.
   bool countersWritable() const { return settingsReadError_.empty(); }
+  // Why SpiList.ini could not be read at start-up; "" when it could (or is missing).
+  const std::string& catalogueProblem() const { return catalogueReadError_; }
 
   // Counters: incremented atomically by the workers, shown by the refresh.
   std::atomic<int32_t> PassCount{0};
@@ -178,11 +201,24 @@ class Station {
   // Nonzero from START until the run ends.
   std::atomic<int32_t> BurnRunning{0};
 
-  // The flash fields read at identification, per drive letter.
+  // The flash fields read at identification, per drive letter. They belong
+  // to the unit they were read from, not to the letter: dropped (zero) when
+  // it leaves, and burned only into a unit that CheckUnit finds the same.
   FlashSerial FlashSerialCache(char letter) const;
   FlashUserId FlashIdCache(char letter) const;
-  void SetFlashSerialCache(char letter, const FlashSerial& serial);
-  void SetFlashIdCache(char letter, const FlashUserId& id);
+  void SetUnitIdentity(char letter, const UnitIdentity& unit);
+  void DropUnitIdentity(char letter);
+  // Reads the unit behind the handle now and compares it with the one
+  // identified; on Same, *identified receives the identity compared with.
+  UnitMatch CheckUnit(char letter, void* handle, UnitIdentity* identified = nullptr) const;
+  // The station rewrote this unit's flash through the handle: its block 0 is
+  // read again (when that read fails, the unit is known by its location and
+  // the serial written until it is identified again).
+  void RenewBlockZero(char letter, void* handle);
+  // Another unit stands behind a listed letter: it is identified anew through
+  // the handle (recognised, on unit 0, its flash readable) and takes the
+  // place of the one that left. False (the identity dropped) when it cannot be.
+  bool AdoptUnit(char letter, void* handle);
   IdentifiedDrive Identified(char letter) const;
 
   // Entries of the SD master image drive box: each begins with its letter.
@@ -228,10 +264,10 @@ class Station {
   BurnFileSet files_;
   Settings settings_;
   std::string settingsReadError_;
+  std::string catalogueReadError_;
 
   mutable std::mutex cacheMutex_;  // the caches are read by workers
-  std::array<FlashSerial, kDeviceSlotCount> serialCache_{};
-  std::array<FlashUserId, kDeviceSlotCount> idCache_{};
+  std::array<std::optional<UnitIdentity>, kDeviceSlotCount> units_{};
   std::array<IdentifiedDrive, kDeviceSlotCount> identified_{};
 
   std::mutex scanMutex_;  // held around every scan

@@ -9,6 +9,7 @@
 #include "burnfiles/import.h"
 #include "burnfiles/package.h"
 #include "burnfiles/sample.h"
+#include "burnfiles/sections.h"
 #include "core/status_codes.h"
 #include "records/burn_recorder.h"
 #include "records/records_settings.h"
@@ -172,6 +173,28 @@ TEST_F(RecordsBurnTest, EveryFinishedDeviceHasARecordWithItsFields) {
   EXPECT_EQ(ids.size(), 3u);
   EXPECT_EQ(locations.size(), 3u);
   EXPECT_TRUE(messages_.shown.empty());
+}
+
+// The image burned after a section was replaced is the assembled one: each
+// record of it names the replaced sections, until another package comes in.
+TEST_F(RecordsBurnTest, RecordsNameTheSectionsReplacedInTheImageBurned) {
+  Start("1");
+  ChooseFiles();
+  ardentix::testing::WriteText(dir_ / "voice.bin", std::string(3000, 'V'));
+  ASSERT_TRUE(ReplaceVoiceSection(station_->files(), dir_ / "voice.bin").ok);
+  Burn();  // assembles the image with the new voice
+  Burn();  // burns that image again
+  const auto assembled = std::filesystem::file_size(station_->files().assembledImagePath);
+  ASSERT_TRUE(ImportBurnPackage(station_->files(), dir_ / "sample.vlr").ok);
+  Burn();
+  const auto records = Stored();
+  ASSERT_EQ(records.size(), 3u);
+  const std::vector<std::string> voice = {"voice"};
+  EXPECT_EQ(records[0].ReplacedSections, voice);
+  EXPECT_EQ(records[1].ReplacedSections, voice);
+  EXPECT_TRUE(records[2].ReplacedSections.empty());
+  EXPECT_EQ(records[0].PackageSize, int64_t(assembled));
+  EXPECT_EQ(records[2].PackageSize, int64_t(package_.size()));
 }
 
 TEST_F(RecordsBurnTest, AFailedWriteIsShownAndWrittenAtTheNextRunsEnd) {

@@ -17,7 +17,7 @@ constexpr FaultTarget kAllTargets[] = {
     FaultTarget::Open,        FaultTarget::Identify,  FaultTarget::Inquiry,    FaultTarget::FlashId,
     FaultTarget::FlashStatus, FaultTarget::FlashRead, FaultTarget::FlashWrite, FaultTarget::SectorErase,
     FaultTarget::ChipErase,   FaultTarget::SdRead,    FaultTarget::SdWrite,    FaultTarget::ReadCapacity,
-    FaultTarget::Lock,
+    FaultTarget::Lock,        FaultTarget::Location,
 };
 
 DeviceConfig Small() {
@@ -57,6 +57,7 @@ bool RunOnce(VirtualDevice& d, FaultTarget t) {
     case FaultTarget::SdWrite: return x.SdWrite(3, Filled(512, 0x33));
     case FaultTarget::ReadCapacity: return x.Ask(kReadCapacity, 8).has_value();
     case FaultTarget::Lock: return d.Lock(0);
+    case FaultTarget::Location: return d.AnswerLocation(0);
   }
   return false;
 }

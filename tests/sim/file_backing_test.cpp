@@ -214,6 +214,17 @@ TEST(SimPort, TheLetterLeadsToThePluggedDevice) {
   EXPECT_EQ(bus.Find('E', nullptr), second);
   EXPECT_EQ(SerialIn(*bus.Find('E', nullptr)), "000000012346");  // each with its own serial
   EXPECT_EQ(bus.DriveMask(), 1u << ('E' - 'A'));
+
+  // Unplug and Plug on the port bring its units in turn.
+  struct Step {
+    bool plug;
+    std::shared_ptr<VirtualDevice> plugged;  // after the step
+  };
+  const Step steps[] = {{false, nullptr}, {true, first}, {true, first}, {false, nullptr}, {true, second}};
+  for (const Step& step : steps) {
+    ASSERT_TRUE(step.plug ? bus.Plug('e') : bus.Unplug('E'));
+    EXPECT_EQ(bus.Find('E', nullptr), step.plugged);
+  }
 }
 
 }  // namespace

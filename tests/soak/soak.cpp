@@ -1,6 +1,7 @@
 // A long run of the station on simulated devices: thousands of burns in
-// batches of one to eight, with faults of every kind the simulator can inject
-// and devices plugged and pulled between batches, checking after every batch
+// batches of one to eight, with faults of every kind the simulator can inject,
+// devices plugged and pulled between batches and units swapped for others on
+// the same port at random moments of a run, checking after every batch
 // what must always hold (counters, settings file, device contents, locks,
 // handles, threads, memory). Time is the fake clock's, so the fixed waits
 // cost nothing.
@@ -15,6 +16,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -100,6 +102,24 @@ struct Unit {
   std::string seenSerial;   // serial digits in its flash when it was last plugged in
   bool serialLost = false;  // a burn cut short between erase and rewrite took it
   bool plugged = true;
+  // Came in by a swap the station has not run into yet: its next burn must
+  // find it is not the unit identified.
+  bool swappedIn = false;
+  // The last batch whose faults corrupted its flash reads: the station may
+  // then have read another block 0 than the unit holds, and take it for
+  // another unit (burning nothing) until it has read it cleanly.
+  int corruptReadBatch = -10;
+};
+
+// A unit swapped for another on its port during a batch: both keep their
+// flash in a file, so that each one's can be read whichever is plugged.
+struct PortSwap {
+  int place = -1;
+  Unit leaving, coming;
+  bool beforeStart = false;  // else at the atSleep-th wait of the run
+  int atSleep = 0;
+  std::atomic<int> sleeps{0};
+  std::atomic<bool> done{false};
 };
 
 std::string Hex12(uint64_t v) {
@@ -182,9 +202,9 @@ class Soak {
     }
     std::printf("soak: %d burns, %d passed, %d failed, invariants held\n", burns_, passed_, failed_);
     std::fprintf(stderr,
-                 "soak: %d batches, %d runs refused by the lock test, %d serials lost to cut burns, "
+                 "soak: %d batches, %d runs refused by the lock test, %d serials lost to cut burns, %d units swapped, "
                  "heap %zu KB at the first measure, %zu KB at most after it\n",
-                 batch_, lockRefusals_, serialsLost_, heapBaseline_ / 1024, heapMax_ / 1024);
+                 batch_, lockRefusals_, serialsLost_, swaps_, heapBaseline_ / 1024, heapMax_ / 1024);
     TearDown();
     return 0;
   }
@@ -287,26 +307,48 @@ class Soak {
     return o.str();
   }
 
-  // A new bus holding the given units (all plugged), each with fresh faults.
+  std::string FlashFileOf(const Unit& u) const { return (dir_ / ("unit" + std::to_string(u.id) + ".flash")).string(); }
+
+  std::string DeviceJson(Unit& u, int place, const std::string& extra) {
+    std::ostringstream o;
+    o << "{\"letter\":\"" << LetterOf(place) << "\",\"serial\":"
+      << (u.serial.empty() ? std::string("null") : "\"" + u.serial + "\"") << ",\"flashId\":\""
+      << kChips[u.chip].answerHex << "\",\"sdSectors\":4096,\"eraseBusyPolls\":" << random_.Below(4)
+      << ",\"usbInstanceId\":\"SOAK" << u.id << "\"";
+    if (u.twoLuns) o << ",\"luns\":2,\"lun1Letter\":\"" << char(LetterOf(place) + kLun1Offset) << "\"";
+    const std::string faults = FaultsJson();
+    if (faults.find("\"flash-read\",\"after\"") != std::string::npos &&
+        faults.find("\"action\":\"corrupt\"") != std::string::npos)
+      u.corruptReadBatch = batch_;
+    o << extra << ",\"faults\":" << faults << "}";
+    return o.str();
+  }
+
+  // A new bus holding the given units (all plugged), each with fresh faults;
+  // with a swap, the place's unit and the one that will take its port.
   void Configure(const std::vector<int>& places) {
     std::ostringstream o;
     o << "{\"devices\":[";
     bool first = true;
     for (int place : places) {
-      const Unit& u = *units_[size_t(place)];
-      o << (first ? "" : ",") << "{\"letter\":\"" << LetterOf(place) << "\",\"serial\":"
-        << (u.serial.empty() ? std::string("null") : "\"" + u.serial + "\"") << ",\"flashId\":\""
-        << kChips[u.chip].answerHex << "\",\"sdSectors\":4096,\"eraseBusyPolls\":" << random_.Below(4)
-        << ",\"usbInstanceId\":\"SOAK" << u.id << "\"";
-      if (u.twoLuns) o << ",\"luns\":2,\"lun1Letter\":\"" << char(LetterOf(place) + kLun1Offset) << "\"";
-      o << ",\"faults\":" << FaultsJson() << "}";
+      Unit& u = *units_[size_t(place)];
+      std::string extra;
+      if (swap_ && swap_->place == place)
+        extra = ",\"unplugAtMs\":86400000,\"flashFile\":\"" + FlashFileOf(u) + "\"";
+      o << (first ? "" : ",") << DeviceJson(u, place, extra);
       first = false;
     }
+    if (swap_)
+      o << ",{\"letter\":\"" << LetterOf(swap_->place) << "\",\"serial\":\"" << swap_->coming.serial
+        << "\",\"flashId\":\"" << kChips[swap_->coming.chip].answerHex
+        << "\",\"sdSectors\":4096,\"usbInstanceId\":\"SOAK" << swap_->coming.id
+        << "\",\"plugAtMs\":90000000,\"flashFile\":\"" << FlashFileOf(swap_->coming) << "\"}";
     o << "]}";
     if (std::getenv("ARDENTIX_SOAK_SHOW")) std::fprintf(stderr, "batch %d line: %s\n", batch_, o.str().c_str());
     char error[512] = {};
     if (QMR_SimConfigure(o.str().c_str(), error, sizeof error) != 1)
       Fail(std::string("the simulator refused the line: ") + error);
+    scheduledBus_ = swap_ != nullptr;
     for (int place : places) {
       const Unit& u = *units_[size_t(place)];
       if (!u.flashStart.empty())
@@ -391,6 +433,21 @@ class Soak {
     std::vector<int> present = kept;
     present.insert(present.end(), replugged.begin(), replugged.end());
     present.insert(present.end(), added.begin(), added.end());
+    // Now and then a unit of this batch is swapped for another on its port.
+    swap_.reset();
+    std::vector<int> swappable;
+    for (int place : present)
+      if (!units_[size_t(place)]->twoLuns) swappable.push_back(place);
+    if (!swappable.empty() && random_.Chance(0.25)) {
+      swap_ = std::make_unique<PortSwap>();
+      swap_->place = swappable[size_t(random_.Below(int(swappable.size())))];
+      swap_->leaving = *units_[size_t(swap_->place)];
+      swap_->coming = NewUnit();
+      if (swap_->coming.serial.empty()) swap_->coming.serial = Hex12(swap_->coming.id * 7919 + 1);
+      swap_->coming.twoLuns = false;
+      swap_->beforeStart = random_.Chance(0.2);
+      swap_->atSleep = random_.Below(40);
+    }
     Configure(present);
     // The new bus shows every present device at once; the system tells of
     // the ones that (re)appeared.
@@ -463,6 +520,16 @@ class Soak {
       }
       anyRow = station_->rows().Count() > 0;  // START does nothing without one
       const size_t shown = messages_.shown.size();
+      if (swap_ && !swap_->done) {
+        if (swap_->beforeStart) {
+          SwapPort(*swap_);  // before the removal check could see it
+        } else {
+          PortSwap* s = swap_.get();
+          clock_.SetSleepHook([this, s](Milliseconds) {
+            if (s->sleeps.fetch_add(1) == s->atSleep) SwapPort(*s);
+          });
+        }
+      }
       engine_->OnStartButton();
       const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
       bool refused = false;
@@ -485,12 +552,86 @@ class Soak {
       ran = true;
     }
     engine_->WaitForWorkers();
+    clock_.SetSleepHook(nullptr);
     loop_.RunPending();
     station_->RefreshDeviceRows();
     if (ran && anyRow) CheckOutcomes(expected, passBefore, failBefore);
+    FinishSwap();
     CheckSettingsFile();
     CheckHandlesAndThreads();
     Expect(host_.LockedMask() == 0, "a volume is left locked (mask " + std::to_string(host_.LockedMask()) + ")");
+  }
+
+  static void SwapPort(PortSwap& s) {
+    if (s.done.exchange(true)) return;
+    QMR_SimUnplug(LetterOf(s.place));
+    QMR_SimPlug(LetterOf(s.place));  // the port's other unit
+  }
+
+  std::string FileFlash(const Unit& u, uint64_t at, uint64_t n) const {
+    std::ifstream in(FlashFileOf(u), std::ios::binary);
+    std::string s(n, '\xFF');
+    in.seekg(std::streamoff(at));
+    in.read(s.data(), std::streamsize(n));  // past the file's end the flash reads erased
+    return s;
+  }
+
+  // A burn of the swap's place: the report is of the unit that left, or of
+  // none when its worker found the newcomer.
+  void CheckSwappedPlace(const DeviceReport& r, int& passed, int& failed) {
+    const Unit& u = swap_->leaving;
+    const std::string who = std::string(1, r.letter) + ": (unit " + std::to_string(u.id) + ", swapped out)";
+    if (r.outcome == BurnOutcome::None) {
+      Expect(r.result == status::kOtherUnit, who + " was not burned and its result is " + std::to_string(r.result));
+      return;
+    }
+    const std::string digits = DigitsOf(FileFlash(u, 136, 24));
+    if (r.outcome == BurnOutcome::Passed) {
+      ++passed;
+      std::string want = package_;
+      want.replace(136, 24, SerialField(u.seenSerial));
+      want[206] = char(kFastClockMHz & 0xFF);
+      want[207] = char(kFastClockMHz >> 8);
+      const std::string flash = FileFlash(u, 0, package_.size());
+      size_t i = 0;
+      while (i < flash.size() && flash[i] == want[i]) ++i;
+      Expect(i == flash.size(), who + " passed but its flash differs from the image at byte " + std::to_string(i));
+    } else {
+      ++failed;
+      Expect(digits == u.serial || digits.empty(),
+             who + " failed and its flash holds serial \"" + digits + "\" instead of \"" + u.serial + "\"");
+    }
+  }
+
+  // After a batch with a swap: each unit's flash holds its own serial, and
+  // the newcomer stays on the port.
+  void FinishSwap() {
+    if (!swap_) return;
+    if (swap_->done) {
+      const Unit& left = swap_->leaving;
+      const std::string leftDigits = DigitsOf(FileFlash(left, 136, 24));
+      Expect(leftDigits == left.serial || leftDigits.empty(),
+             "unit " + std::to_string(left.id) + " left its port with serial \"" + leftDigits + "\", it came with \"" +
+                 left.serial + "\"");
+      Unit coming = swap_->coming;
+      const std::string comingDigits = DigitsOf(FileFlash(coming, 136, 24));
+      Expect(comingDigits == coming.serial, "unit " + std::to_string(coming.id) +
+                                                " swapped in holds serial \"" + comingDigits + "\", it came with \"" +
+                                                coming.serial + "\"");
+      coming.seenSerial = coming.serial;
+      coming.flashStart = FileFlash(coming, 0, 4096);
+      // The station learns of it from its report (not burned, identified
+      // anew), or at its next burn.
+      coming.swappedIn = !swapDetected_;
+      coming.plugged = (QMR_SimDriveMask() & Bit(LetterOf(swap_->place))) != 0;
+      units_[size_t(swap_->place)] = coming;
+      ++swaps_;
+    }
+    std::error_code ec;
+    std::filesystem::remove(FlashFileOf(swap_->leaving), ec);
+    std::filesystem::remove(FlashFileOf(swap_->coming), ec);
+    swap_.reset();
+    swapDetected_ = false;
   }
 
   void CheckOutcomes(const std::set<char>& expected, int passBefore, int failBefore) {
@@ -509,6 +650,28 @@ class Soak {
                                                                           ", where no device was plugged");
       Unit& u = *units_[size_t(place)];
       const std::string who = std::string(1, r.letter) + ": (unit " + std::to_string(u.id) + ")";
+      if (swap_ && swap_->done && swap_->place == place) {
+        if (r.outcome == BurnOutcome::None || station_->slots().GetDeviceResult(r.letter) == status::kOtherUnit)
+          swapDetected_ = true;
+        CheckSwappedPlace(r, passed, failed);
+        continue;
+      }
+      if (u.swappedIn) {
+        // Plugged in under the letter of a unit that had its report already:
+        // its burn finds it is another unit and burns nothing, unless a scan
+        // has identified it since (then it is burned as any unit, with its
+        // own serial, as the checks below see).
+        u.swappedIn = false;
+        if (r.outcome == BurnOutcome::None) {
+          Expect(r.result == status::kOtherUnit, who + " came in by a swap and its burn ended " + std::to_string(r.result));
+          continue;
+        }
+      }
+      if (r.outcome == BurnOutcome::None) {
+        Expect(r.result == status::kOtherUnit && batch_ - u.corruptReadBatch <= 1,
+               who + " was not burned (" + std::to_string(r.result) + ")");
+        continue;
+      }
       if (r.outcome == BurnOutcome::Passed) {
         ++passed;
         CheckPassed(r.letter, u, who);
@@ -533,9 +696,11 @@ class Soak {
 
   void CheckPassed(char letter, Unit& u, const std::string& who) {
     DeviceSlotTable& slots = station_->slots();
-    Expect(slots.GetDeviceStage(letter) == status::kDownloadOk && slots.GetDeviceResult(letter) == status::kSuccess,
-           who + " passed but its slot shows " + std::to_string(slots.GetDeviceStage(letter)) + "/" +
-               std::to_string(slots.GetDeviceResult(letter)));
+    // A device pulled right after its last command has lost its slot with its row.
+    if (slots.FindInDeviceList(letter) >= 0)
+      Expect(slots.GetDeviceStage(letter) == status::kDownloadOk && slots.GetDeviceResult(letter) == status::kSuccess,
+             who + " passed but its slot shows " + std::to_string(slots.GetDeviceStage(letter)) + "/" +
+                 std::to_string(slots.GetDeviceResult(letter)));
     Expect(kChips[u.chip].burnable, who + " passed on a chip the catalogue refuses");
     std::string card(sdImage_.size(), '\0');
     Expect(QMR_SimPeekSd(letter, 0, reinterpret_cast<unsigned char*>(card.data()), card.size()) == 1 &&
@@ -567,13 +732,19 @@ class Soak {
     const StatusCode result = report.result;
     Expect(result > 0 && result != status::kSuccess && result != status::kPending && !StatusText(result).empty(),
            who + " failed but its result (" + std::to_string(result) + ") names no failure");
-    if (slots.FindInDeviceList(letter) >= 0)
+    // Corrupted reads of its block 0 may make the station take it for another
+    // unit at the end of its failed burn: the row is then a new arrival's.
+    const bool reidentified = slots.FindInDeviceList(letter) >= 0 &&
+                              slots.GetDeviceResult(letter) == status::kOtherUnit &&
+                              slots.GetDeviceOutcome(letter) == BurnOutcome::None && batch_ - u.corruptReadBatch <= 1;
+    const StatusCode shown = reidentified ? status::kOtherUnit : result;
+    if (slots.FindInDeviceList(letter) >= 0 && !reidentified)
       Expect(slots.GetDeviceResult(letter) == result && slots.GetDeviceOutcome(letter) == BurnOutcome::Failed,
              who + " failed with " + std::to_string(result) + " and its slot shows " +
                  std::to_string(slots.GetDeviceResult(letter)));
     for (int row = 0; row < station_->rows().Count(); ++row) {
       if (station_->rows().Text(row, 1).rfind(std::string(1, letter), 0) != 0) continue;
-      Expect(station_->rows().Text(row, 3) == StatusText(result),
+      Expect(station_->rows().Text(row, 3) == StatusText(shown),
              who + " failed and its row reads \"" + station_->rows().Text(row, 3) + "\"");
     }
     // A burn cut off between the erase and the rewrite of block 0 takes the
@@ -630,8 +801,10 @@ class Soak {
     // ThreadSanitizer starts a thread of its own with the first one it sees.
     if (batch_ == 1) threadBaseline_ = threads;
 #endif
-    Expect(threads == threadBaseline_, std::to_string(threads) + " threads run, " +
-                                           std::to_string(threadBaseline_) + " did at the start");
+    // A bus with a swap's timed entries keeps its schedule's thread.
+    const int expected = threadBaseline_ + (scheduledBus_ ? 1 : 0);
+    Expect(threads == expected, std::to_string(threads) + " threads run, " + std::to_string(expected) +
+                                    " should (" + std::to_string(threadBaseline_) + " at the start)");
   }
 
   const int target_;
@@ -647,9 +820,13 @@ class Soak {
   std::string package_, sdImage_;
   int writeVerify_ = 0, saveSdFile_ = 0;
   std::array<std::optional<Unit>, kPlaces> units_;
+  std::unique_ptr<PortSwap> swap_;
+  bool swapDetected_ = false;
+  int swaps_ = 0;
   uint64_t unitsMade_ = 0;
   int batch_ = 0, burns_ = 0, passed_ = 0, failed_ = 0, lockRefusals_ = 0, serialsLost_ = 0, epochs_ = 0;
   int threadBaseline_ = 0;
+  bool scheduledBus_ = false;
   size_t heapBaseline_ = 0, heapMax_ = 0;
 };
 

@@ -501,17 +501,123 @@ TEST_F(BurnTest, DeviceNotReadyGetsNoWorker) {
   EXPECT_EQ(station_->PassCount, 1);
 }
 
-TEST_F(BurnTest, TwoUnitDeviceIsBurnedThroughUnitZeroOnce) {
-  StartWith(R"({"devices":[{"letter":"E","luns":2}]})");
-  const std::string image = ChooseSdImage(70000);
-  station_->files().sd2ImagePath = dir_ / "card.img";
-  ImportPackage();
-  Check(true, true, true);
-  Burn();
-  EXPECT_EQ(station_->slots().GetDeviceResult('E'), status::kSuccess);
-  EXPECT_EQ(station_->PassCount, 1);
-  EXPECT_EQ(FirstDifference(Card('E', image.size()), image), "equal");
-  EXPECT_NE(Card('F', 512), image.substr(0, 512)) << "unit 1's card is not burned";
+// A two-card device is one device: its worker on unit 0 burns the SD1 image
+// there and the SD2 image on unit 1's card, one pass or fail for both.
+TEST_F(BurnTest, TwoUnitDeviceGetsBothCardsAndOneResult) {
+  struct Case {
+    const char* name;
+    bool sd2;
+    std::string fault;  // on the device (both units count its commands)
+    StatusCode result;
+    bool secondCardBurned;
+  };
+  const Case cases[] = {
+      {"both cards", true, "", status::kSuccess, true},
+      {"SD2 unchecked", false, "", status::kSuccess, false},
+      // Two writes of the 70000-byte SD1 image, then the first of the SD2 image.
+      {"second card fails", true, R"({"on":"sd-write","after":2})", status::kSdWriteFailed, false},
+  };
+  for (const Case& tc : cases) {
+    SCOPED_TRACE(tc.name);
+    TearDown();
+    SetUp();
+    StartWith(R"({"devices":[{"letter":"E","luns":2}]})");
+    const std::string image = ChooseSdImage(70000);
+    const std::string image2 = MakeSampleSdImage(90000, 7);
+    WriteText(dir_ / "card2.img", image2);
+    station_->files().sd2ImagePath = dir_ / "card2.img";
+    ImportPackage();
+    if (!tc.fault.empty()) AddFault('E', tc.fault);
+    Check(true, true, tc.sd2);
+    Burn();
+    EXPECT_EQ(ListedLetters(), "E");  // unit 1 has no row of its own
+    EXPECT_EQ(station_->slots().GetDeviceResult('E'), tc.result);
+    EXPECT_EQ(station_->PassCount + station_->FailCount, 1);
+    EXPECT_EQ(FirstDifference(Card('E', image.size()), image), "equal");
+    EXPECT_EQ(Card('F', image2.size()) == image2, tc.secondCardBurned);
+    const auto reports = engine_->Reports();
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0].secondCardLetter, tc.sd2 ? 'F' : 0);
+    EXPECT_EQ(reports[0].stageMs.count("sd2-verify"), tc.secondCardBurned ? 1u : 0u);
+  }
+}
+
+// Without a readable catalogue with chips every device would fail as too
+// slow: START refuses, naming the catalogue's problem, and counts nothing.
+TEST_F(BurnTest, StartRefusesAFlashBurnWithoutAChipCatalogue) {
+  struct Case {
+    const char* name;
+    std::string catalogue;  // "" missing, "/" a folder in its place
+    std::string message;
+  };
+  const Case cases[] = {
+      {"empty", "Spi Count = 0 \r\n", StringText(1073)},
+      {"missing", "", StringText(1073)},
+      {"unreadable", "/", "SpiList.ini cannot be read ("},
+  };
+  for (const Case& tc : cases) {
+    SCOPED_TRACE(tc.name);
+    TearDown();
+    SetUp();
+    StartWith("2", tc.catalogue == "/" ? "" : tc.catalogue);
+    std::filesystem::remove(dir_ / "SpiList.ini");
+    if (tc.catalogue == "/") {
+      std::filesystem::create_directory(dir_ / "SpiList.ini");
+      station_->Initialise();
+    } else if (tc.catalogue.empty()) {
+      station_->catalogue().Load();
+    }
+    ImportPackage();
+    Check(false, true);
+    messages_.shown.clear();
+    engine_->OnStartButton();
+    EXPECT_FALSE(engine_->Running());
+    ASSERT_EQ(messages_.shown.size(), 1u);
+    EXPECT_EQ(messages_.shown[0].rfind(tc.message, 0), 0u) << messages_.shown[0];
+    EXPECT_EQ(station_->PassCount + station_->FailCount, 0);
+    EXPECT_TRUE(engine_->Reports().empty());
+    // An SD-only burn needs no catalogue.
+    ChooseSdImage(1000);
+    Check(true, false);
+    Burn();
+    EXPECT_EQ(station_->PassCount, 2);
+  }
+}
+
+// A drive whose unit could not be read when it was identified is read again
+// at START: burned as unit 0 when it reads so, else left out and said so.
+TEST_F(BurnTest, AnUnknownUnitIsReadAgainAtStartAndNeverBurnedBlind) {
+  struct Case {
+    const char* name;
+    int count;  // location lookups that fail after the first two of the scan
+    StatusCode result;
+    int passed;
+  };
+  const Case cases[] = {
+      {"readable at START", 1, status::kSuccess, 1},
+      {"unreadable at START", -1, status::kLunUnknown, 0},
+  };
+  for (const Case& tc : cases) {
+    SCOPED_TRACE(tc.name);
+    TearDown();
+    SetUp();
+    // The scan reads the unit and the location; identification then reads the unit again.
+    StartWith(R"({"devices":[{"letter":"E","faults":[{"on":"location","after":2,"count":)" +
+              std::to_string(tc.count) + "}]}]}");
+    ASSERT_EQ(ListedLetters(), "E");
+    ASSERT_EQ(station_->slots().FindDeviceEntry('E')->lun, -1);
+    const std::string package = ImportPackage();
+    Check(false, true);
+    Burn();
+    EXPECT_EQ(station_->slots().GetDeviceResult('E'), tc.result);
+    EXPECT_EQ(station_->PassCount, tc.passed);
+    EXPECT_EQ(station_->FailCount, 0);
+    EXPECT_EQ(engine_->Reports().size(), size_t(tc.passed));
+    EXPECT_EQ(Flash('E', 0, package.size()) == Expected(package, "000000012345", 80), tc.passed == 1);
+    if (tc.passed) {
+      EXPECT_EQ(RowTexts()[0], "1|E(0) :|Download OK|Success!");
+    }
+  }
 }
 
 TEST_F(BurnTest, FlashCommandsOfATenThousandByteImage) {
@@ -542,7 +648,9 @@ TEST_F(BurnTest, FlashCommandsOfATenThousandByteImage) {
     return s + " " + phase + " ok";
   };
   EXPECT_EQ(flash, (std::vector<std::string>{
+                       line({0xF6, 0x05, 0x06, 0, 0, 0, 0, 0, 8}, "in 4096"),    // the unit, as its burn begins
                        line({0xF6, 0x05, 0x06, 0, 0, 0, 0, 0, 1}, "in 512"),     // block 0 readable
+                       line({0xF6, 0x05, 0x06, 0, 0, 0, 0, 0, 8}, "in 4096"),    // the unit, right before the erase
                        line({0xF6, 0x05, 0x06, 0, 0, 0, 0, 0, 1}, "in 512"),     // erase: block 0 read
                        line({0xF6, 0x15, 0x06, 0, 0, 0, 16, 0}, "none 0"),       // first 4096 bytes
                        line({0xF6, 0x06, 0x06, 0, 0, 0, 0, 0, 1}, "out 512"),    // block 0 with kept fields
@@ -553,6 +661,7 @@ TEST_F(BurnTest, FlashCommandsOfATenThousandByteImage) {
                        line({0xF6, 0x05, 0x06, 0, 0, 0x20, 0, 0, 4}, "in 2048"),
                        line({0xF6, 0x06, 0x06, 0, 0, 0, 0, 0, 8}, "out 4096"),   // header last
                        line({0xF6, 0x05, 0x06, 0, 0, 0, 0, 0, 8}, "in 4096"),
+                       line({0xF6, 0x05, 0x06, 0, 0, 0, 0, 0, 8}, "in 4096"),    // block 0 as the burn left it
                    }));
 }
 
@@ -608,18 +717,18 @@ TEST_F(BurnTest, AnUnreadableSettingsFileIsSaidAndNotWrittenOver) {
   EXPECT_EQ(ReadWholeFile(dir_ / "RQ4820Ardentix.ini"), settings);
 }
 
-// A verification that stops before the card's end drops its copy: the last
-// complete read-back stays.
-TEST_F(BurnTest, AVerificationThatStopsEarlyKeepsTheLastCompleteReadBack) {
+// A verification that stops before the card's end still leaves its own
+// read-back, holding what it read: the last burn's would pass for this card.
+TEST_F(BurnTest, AVerificationThatStopsEarlyLeavesWhatItRead) {
   StartWith("1");
-  ChooseSdImage(150000);
+  const std::string image = ChooseSdImage(150000);
   station_->mutableSettings().SaveSdFile = 1;
-  WriteText(dir_ / "E.bin", "the last complete read-back");
+  WriteText(dir_ / "E.bin", "the last burn's read-back");
   AddFault('E', R"({"on":"sd-read","after":1,"action":"fail"})");
   Check(true, false);
   Burn();
   EXPECT_EQ(station_->slots().GetDeviceResult('E'), status::kSdVerifyFailed);
-  EXPECT_EQ(ReadWholeFile(dir_ / "E.bin"), "the last complete read-back");
+  EXPECT_EQ(FirstDifference(*ReadWholeFile(dir_ / "E.bin"), image.substr(0, kSdChunkBytes)), "equal");
   for (const auto& entry : std::filesystem::directory_iterator(dir_))
     EXPECT_FALSE(TemporaryOwner(entry.path())) << entry.path();
 }

@@ -31,7 +31,7 @@ int CopyOut(const std::string& text, char* out) {
 std::string SimulatedParent(qmr::sim::Bus& bus, char letter) {
   int lun = 0;
   const auto device = bus.Find(letter, &lun);
-  if (!device) return {};
+  if (!device || !device->AnswerLocation(lun)) return {};
   std::string id = device->config().usbInstanceId + "&" + char('0' + lun);
   return id.size() <= kMaxParentChars ? id : std::string();
 }

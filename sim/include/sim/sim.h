@@ -31,7 +31,8 @@ enum class FaultTarget : uint8_t {
   SdRead,
   SdWrite,
   ReadCapacity,
-  Lock,  // the station's volume lock (asked by the host layer, not a command)
+  Lock,      // the station's volume lock (asked by the host layer, not a command)
+  Location,  // the location of the device's letters (asked by the library, not a command)
 };
 
 enum class FaultAction : uint8_t {
@@ -204,9 +205,14 @@ class VirtualDevice {
 
   // The station's volume lock; false when a "lock" fault fires or unplugged.
   bool Lock(int lun);
+  // Whether a location lookup of the unit's letter answers; false when a
+  // "location" fault fires or unplugged.
+  bool AnswerLocation(int lun);
 
   bool Plugged() const;
   void SetPlugged(bool plugged);
+  // Orders plug-ins across devices: larger is later; 0 never plugged.
+  uint64_t PluggedAt() const;
   void AddFault(const FaultSpec& fault);
 
   // Direct access for tests and tools, bypassing commands, faults and timing.
@@ -250,7 +256,9 @@ class Bus {
   uint32_t DriveMask() const;  // bit 0 = "A", letters of plugged devices
   bool SystemLocation() const { return systemLocation_; }
   double BusMBps() const { return sharedBus_ ? sharedBus_->MBps() : 0; }
-  bool Plug(char letter);      // any letter of the device; false when unknown
+  // Any letter of the device; false when unknown. On a letter that devices
+  // share (one port), the unit after the one plugged in last comes in.
+  bool Plug(char letter);
   bool Unplug(char letter);
 
   // Called with (arrived, mask of the device's letters) on every plug and

@@ -355,6 +355,26 @@ otice:Atuo Add only add SPI ID, other info(type size remark ets)need Add manual,
             <translation>锁定失败！驱动器：%s</translation>
         </message>
         <message>
+            <source>Another unit than the one identified: not burned, identified anew</source>
+            <comment>1070</comment>
+            <translation>不是识别时的那台设备：未烧录，已重新识别</translation>
+        </message>
+        <message>
+            <source>The drive&apos;s logical unit cannot be read: not burned</source>
+            <comment>1071</comment>
+            <translation>无法读取该驱动器的逻辑单元：未烧录</translation>
+        </message>
+        <message>
+            <source>SpiList.ini cannot be read (%1): no SPI flash chip can be checked, so nothing is burned.</source>
+            <comment>1072</comment>
+            <translation>无法读取 SpiList.ini（%1）：无法核对 SPI 闪存芯片，因此不烧录任何设备。</translation>
+        </message>
+        <message>
+            <source>SpiList.ini lists no SPI flash chip: nothing is burned. Add the chips to the SPI list first.</source>
+            <comment>1073</comment>
+            <translation>SpiList.ini 中没有任何 SPI 闪存芯片：不烧录任何设备。请先在 SPI 列表中添加芯片。</translation>
+        </message>
+        <message>
             <source>No.</source>
             <comment>3001</comment>
             <translation>序号</translation>
