@@ -317,6 +317,12 @@ int BurnCommand(const Args& args, Context& ctx) {
     const auto reports = engine.Reports();
     allReports.insert(allReports.end(), reports.begin(), reports.end());
     if (failed > 0) status = kExitFailed;
+    // A device left unburned (another unit than the one identified, a unit
+    // that could not be read) did not pass either.
+    for (int i = 0; i < station.slots().GetDeviceCount(); ++i) {
+      const StatusCode result = station.slots().GetDeviceResult(station.slots().GetListedLetter(i));
+      if (result == ardentix::status::kOtherUnit || result == ardentix::status::kLunUnknown) status = kExitFailed;
+    }
     if (!options.loop || StopRequested()) break;
 
     // Next batch: the burned devices leave, new ones arrive and settle.

@@ -255,5 +255,15 @@ burn 4 || fail "burn 4 failed: $(tail -20 "$RUN/burn4.txt")"
 check "burn 4: re-plugged, it burns with the others, all eight pass ($((SECONDS - started)) s)" \
   grep -q "^Passed: $FAMILY  Failed: 0" "$RUN/burn4.txt"
 
+# 8. The two-card device: with an SD2 image its second card (logical unit 1)
+#    is burned in the same burn, under the device's one result.
+head -c 1048576 /dev/urandom >"$RUN/sd2.img"
+QMR52916_TRACE= cli burn --station-dir "$STATION" --sd1 "$image" --sd2 "$RUN/sd2.img" --flash "$package" \
+  --json "$RUN/report-sd2.json" >"$RUN/burn-sd2.txt" 2>&1 || fail "burn with SD2 failed: $(tail -20 "$RUN/burn-sd2.txt")"
+check "burn with SD2: all eight pass, one result each" grep -q "^Passed: $FAMILY  Failed: 0" "$RUN/burn-sd2.txt"
+second=$(disk_at "$(family_port $((FAMILY - 1)))" 1) || fail "no disk for the second unit"
+check "the two-card device's second card (/dev/$second) holds the SD2 image" \
+  cmp -n "$(stat -c %s "$RUN/sd2.img")" "/dev/$second" "$RUN/sd2.img"
+
 echo "pass $checks" >"$RUN/result"
 say "guest done: $checks checks"
