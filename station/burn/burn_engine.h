@@ -146,10 +146,11 @@ class BurnEngine {
   int TestVolumeLock(char letter);
   // The handle's timeout for the commands that follow, told to the watch too.
   void Bound(void* handle, Milliseconds bound);
+  // Each stage returns its StatusCode: 0 for success, else the failure.
   // The card of drive cardLetter (0: letter itself), its progress shown on
   // letter's row: the SD1 image on unit 0, the SD2 image on unit 1 (each as
   // the run prepared it).
-  int BurnSdImage(char letter, void* handle, int lun, StatusCode* code, char cardLetter = 0);
+  StatusCode BurnSdImage(char letter, void* handle, int lun, char cardLetter = 0);
   // `ranges`: the parts of the image written and verified (a block map's),
   // null for all of it.
   StatusCode WriteSdImage(char letter, void* handle, const InputFile& file, uint64_t size,
@@ -169,7 +170,7 @@ class BurnEngine {
   bool PrepareSdImages(const std::vector<DeviceListEntry>& drives, std::string& message);
   // Where a compressed SD image of unit `lun` is decoded to.
   std::filesystem::path SdCacheFile(int lun) const;
-  int BurnFlash(char letter, void* handle, StatusCode* code);
+  StatusCode BurnFlash(char letter, void* handle);
   StatusCode EraseFlash(char letter, void* handle, uint64_t eraseLength);
   // Erase, write and verify, the header last: the flash stage once the unit
   // has been found the one identified.

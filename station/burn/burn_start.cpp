@@ -8,6 +8,7 @@
 #include "burn/worker_watch.h"
 #include "burnfiles/assemble.h"
 #include "burnfiles/texts.h"
+#include "core/device_handle.h"
 #include "core/strings.h"
 
 namespace ardentix {
@@ -285,20 +286,13 @@ int BurnEngine::StartWorkers(std::vector<DeviceListEntry> toStart) {
 int BurnEngine::TestVolumeLock(char letter) {
   Clock& clock = station_.clock();
   Host& host = station_.host();
-  void* h = TVQ_OpenDevice(letter);
-  if (h == QMR_INVALID_HANDLE) return 0;
+  const DeviceHandle h = DeviceHandle::Open(letter);
+  if (!h) return 0;
   clock.SleepFor(kLockTestWait);
-  if (!host.LockVolume(letter, h)) {
-    QMR_CloseDevice(h);
-    return 0;
-  }
+  if (!host.LockVolume(letter, h.get())) return 0;
   clock.SleepFor(kLockTestWait);
-  if (!host.UnlockVolume(letter, h)) {
-    QMR_CloseDevice(h);
-    return 0;
-  }
+  if (!host.UnlockVolume(letter, h.get())) return 0;
   clock.SleepFor(kLockTestWait);
-  QMR_CloseDevice(h);
   return 1;
 }
 

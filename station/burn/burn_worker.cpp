@@ -4,6 +4,7 @@
 #include "burn/burn_engine.h"
 #include "burn/continuous_line.h"
 #include "burn/worker_watch.h"
+#include "core/device_handle.h"
 
 namespace ardentix {
 namespace {
@@ -57,7 +58,7 @@ void BurnEngine::BurnWorker(DeviceListEntry entry) {
     std::lock_guard lock(watchMutex_);
     watch = watches_[size_t(entry.position) % watches_.size()];
   }
-  tWatch = watch.get();
+  tWatch = watch;
   void* h = QMR_INVALID_HANDLE;
   try {
     BurnDevice(entry, h);
@@ -98,7 +99,6 @@ void BurnEngine::BurnDevice(DeviceListEntry entry, void*& h) {
 
   StatusCode failureCode = 0;
   bool volumeLocked = false;
-  StatusCode stageCode = 0;
   bool passed = false;
   bool notResponding = false;
   const bool flashStage = runSettings.flashEnabled && lun == 0;
@@ -117,6 +117,11 @@ void BurnEngine::BurnDevice(DeviceListEntry entry, void*& h) {
     station_.AdoptUnit(letter, h);
     QMR_CloseDevice(h);
     h = QMR_INVALID_HANDLE;
+    // A worker the watch gave up on the way touches nothing more.
+    if (tWatch) {
+      int expected = WorkerWatch::Running;
+      if (!tWatch->state.compare_exchange_strong(expected, WorkerWatch::Reporting)) return;
+    }
     slots.SetDeviceProgress(letter, -1);
     slots.SetDeviceStage(letter, status::kDeviceReady);
     slots.SetDeviceStatus(letter, DeviceStatus::Ready);
@@ -167,10 +172,8 @@ void BurnEngine::BurnDevice(DeviceListEntry entry, void*& h) {
         }
       }
       if (sdStage) {
-        if (BurnSdImage(letter, h, lun, &stageCode) != 2) {
-          failureCode = stageCode;
-          break;
-        }
+        failureCode = BurnSdImage(letter, h, lun);
+        if (failureCode != 0) break;
         slots.SetDeviceProgress(letter, -1);
         if (volumeLocked) {
           if (!host.UnlockVolume(letter, h)) {
@@ -190,18 +193,13 @@ void BurnEngine::BurnDevice(DeviceListEntry entry, void*& h) {
           std::lock_guard lock(reportMutex_);
           reports_[letter].secondCardLetter = second->second;
         }
-        const StatusCode r = BurnSecondCard(letter, second->second);
-        if (r != 0) {
-          failureCode = r;
-          break;
-        }
+        failureCode = BurnSecondCard(letter, second->second);
+        if (failureCode != 0) break;
         slots.SetDeviceProgress(letter, -1);
       }
       if (flashStage) {
-        if (BurnFlash(letter, h, &stageCode) != 3) {
-          failureCode = stageCode;
-          break;
-        }
+        failureCode = BurnFlash(letter, h);
+        if (failureCode != 0) break;
       }
       passed = true;
     } while (false);

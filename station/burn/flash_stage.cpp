@@ -64,23 +64,17 @@ void BurnEngine::PatchHeader(char letter, uint8_t* chunk, int32_t spiClock) cons
   chunk[kSpiClockOffset + 1] = uint8_t((spiClock >> 8) & 0xFF);
 }
 
-int BurnEngine::BurnFlash(char letter, void* handle, StatusCode* code) {
+StatusCode BurnEngine::BurnFlash(char letter, void* handle) {
   Beat();
   Clock& clock = station_.clock();
   const int64_t started = clock.NowMs();
   uint8_t block[kUnit];
-  if (!TVQ_FlashRead(handle, block, 0, 1)) {
-    // The device cannot even be read: say so instead of leaving "---".
-    *code = status::kFail;
-    return 1;
-  }
+  // The device cannot even be read: say so instead of leaving "---".
+  if (!TVQ_FlashRead(handle, block, 0, 1)) return status::kFail;
   clock.SleepFor(kSettleWait);
 
   auto file = InputFile::Open(runFiles.flashPackagePath);
-  if (!file) {
-    *code = status::kPackageLoadFailed;
-    return 1;
-  }
+  if (!file) return status::kPackageLoadFailed;
   uint64_t size = file->size();
 
   unsigned char id[5] = {};
@@ -88,22 +82,13 @@ int BurnEngine::BurnFlash(char letter, void* handle, StatusCode* code) {
   const std::string idText = FlashIdText(id);
   const int32_t spiClock = station_.catalogue().FrequencyForId(idText);
   station_.slots().SetDeviceSpiClock(letter, spiClock);
-  if (spiClock < kMinimumSpiClockMHz) {
-    *code = status::kSpiTooSlow;
-    return 1;
-  }
+  if (spiClock < kMinimumSpiClockMHz) return status::kSpiTooSlow;
   const auto chip = station_.catalogue().FindById(idText);
-  if (!chip) {
-    *code = status::kSpiTypeError;
-    return 1;
-  }
+  if (!chip) return status::kSpiTypeError;
   NoteChip(letter, chip->SpiType, spiClock);
   const uint64_t capacity = uint64_t(std::max<int64_t>(0, ParseLeadingInt(chip->LenKBytes))) * 1024;
   const uint64_t eraseLength = (size + kFlashChunkBytes - 1) / kFlashChunkBytes * kFlashChunkBytes;
-  if (size >= capacity || eraseLength > kMaxEraseLength) {
-    *code = status::kDataTooBig;
-    return 1;
-  }
+  if (size >= capacity || eraseLength > kMaxEraseLength) return status::kDataTooBig;
   file.reset();
   clock.SleepFor(kSettleWait);
 
@@ -112,21 +97,15 @@ int BurnEngine::BurnFlash(char letter, void* handle, StatusCode* code) {
   // unit that left.
   UnitIdentity unit;
   const UnitMatch match = station_.CheckUnit(letter, handle, &unit);
-  if (match != UnitMatch::Same) {
-    *code = match == UnitMatch::Other ? status::kOtherUnit : status::kFail;
-    return 1;
-  }
+  if (match != UnitMatch::Same) return match == UnitMatch::Other ? status::kOtherUnit : status::kFail;
   SetUnitFields(letter, unit);
   const StatusCode r = ProgramFlash(letter, handle, size, spiClock);
   // What the station wrote is this unit's block 0 from now on.
   station_.RenewBlockZero(letter, handle);
   NoteStage(letter, "flash", started);
-  if (r != 0) {
-    *code = r;
-    return 1;
-  }
+  if (r != 0) return r;
   NoteBytes(letter, 0, int64_t(size));
-  return 3;
+  return 0;
 }
 
 StatusCode BurnEngine::ProgramFlash(char letter, void* handle, uint64_t size, int32_t spiClock) {

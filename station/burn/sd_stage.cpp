@@ -7,6 +7,7 @@
 
 #include "QMR52916LIB_ext.h"
 #include "burn/burn_engine.h"
+#include "core/device_handle.h"
 #include "core/files.h"
 
 namespace ardentix {
@@ -71,7 +72,7 @@ uint64_t Total(const std::vector<ImageRange>& ranges) {
 
 }  // namespace
 
-int BurnEngine::BurnSdImage(char letter, void* handle, int lun, StatusCode* code, char cardLetter) {
+StatusCode BurnEngine::BurnSdImage(char letter, void* handle, int lun, char cardLetter) {
   const char* writeStage = lun == 1 ? "sd2-write" : "sd-write";
   const char* verifyStage = lun == 1 ? "sd2-verify" : "sd-verify";
   // The run's prepared image: a compressed one's decoded cache, a block
@@ -82,54 +83,41 @@ int BurnEngine::BurnSdImage(char letter, void* handle, int lun, StatusCode* code
   const std::vector<ImageRange>* ranges = prepared && prepared->mapped ? &prepared->ranges : nullptr;
   Clock& clock = station_.clock();
   auto file = InputFile::Open(path);
-  if (!file) {
-    *code = status::kImageLoadFailed;
-    return 0;
-  }
+  if (!file) return status::kImageLoadFailed;
   const int64_t bytes = ranges ? int64_t(prepared->mappedBytes) : int64_t(file->size());
   int64_t t = clock.NowMs();
   StatusCode r = WriteSdImage(letter, handle, *file, file->size(), ranges);
   NoteStage(letter, writeStage, t);
   file.reset();
-  if (r != 0) {
-    *code = r;
-    return 0;
-  }
+  if (r != 0) return r;
   NoteBytes(letter, bytes, 0);
   file = InputFile::Open(path);
-  if (!file) {
-    *code = status::kImageLoadFailed;
-    return 0;
-  }
+  if (!file) return status::kImageLoadFailed;
   t = clock.NowMs();
   r = VerifySdImage(letter, handle, *file, file->size(), ranges, cardLetter);
   NoteStage(letter, verifyStage, t);
-  if (r != 0) {
-    *code = r;
-    return 0;
-  }
+  if (r != 0) return r;
   NoteBytes(letter, 0, bytes);
-  return 2;
+  return 0;
 }
 
 StatusCode BurnEngine::BurnSecondCard(char letter, char cardLetter) {
   Host& host = station_.host();
   Clock& clock = station_.clock();
-  void* h = USB_OpenDevice(cardLetter);
-  if (h == QMR_INVALID_HANDLE) return status::kSdWriteFailed;
+  const DeviceHandle h = DeviceHandle::OpenPlain(cardLetter);
+  if (!h) return status::kSdWriteFailed;
   StatusCode code = 0;
   bool locked = false;
   if (host.OsMajorVersion() > 5 || runFiles.lockOnXp != 0) {
     station_.slots().SetDeviceStage(letter, status::kLockDevice);
     for (int attempt = 0; attempt < kLockAttempts && !locked; ++attempt) {
-      locked = host.LockVolume(cardLetter, h);
+      locked = host.LockVolume(cardLetter, h.get());
       if (!locked) clock.SleepFor(kLockRetryWait);
     }
     if (!locked) code = status::kLockFailed;
   }
-  if (code == 0 && BurnSdImage(letter, h, 1, &code, cardLetter) == 2) code = 0;
-  if (locked && !host.UnlockVolume(cardLetter, h) && code == 0) code = status::kUnlockFailed;
-  QMR_CloseDevice(h);
+  if (code == 0) code = BurnSdImage(letter, h.get(), 1, cardLetter);
+  if (locked && !host.UnlockVolume(cardLetter, h.get()) && code == 0) code = status::kUnlockFailed;
   return code;
 }
 

@@ -5,6 +5,7 @@
 #include "QMR52916LIB.h"
 #include "QMR52916LIB_ext.h"
 #include "catalogue/spi_catalogue.h"
+#include "core/device_handle.h"
 #include "core/status_rows.h"
 #include "core/strings.h"
 
@@ -24,12 +25,11 @@ std::vector<char> ListedDriveLetters(const StatusRows& rows) {
 std::vector<FlashIdReading> ReadFlashIds(const std::vector<char>& letters) {
   std::vector<FlashIdReading> readings;
   for (const char letter : letters) {
-    void* h = TVQ_OpenDevice(letter);
-    if (h == QMR_INVALID_HANDLE) continue;
+    const DeviceHandle h = DeviceHandle::Open(letter);
+    if (!h) continue;
     // Cleared per device: a failed read must not show the previous device's id.
     unsigned char id[5] = {};
-    TVQ_GetFlashID(h, id);
-    QMR_CloseDevice(h);
+    TVQ_GetFlashID(h.get(), id);
     readings.push_back({letter, FlashIdText(id)});
   }
   return readings;

@@ -8,6 +8,7 @@
 
 #include "QMR52916LIB_ext.h"
 #include "cli/cli.h"
+#include "core/device_handle.h"
 
 namespace ardentix::cli {
 namespace {
@@ -32,10 +33,11 @@ std::string Field(const unsigned char* p, size_t n) {
 ProbeResult Probe(char letter) {
   ProbeResult r;
   r.letter = letter;
-  void* h = TVQ_OpenDevice(letter);
-  r.identifyPassed = h != QMR_INVALID_HANDLE;
-  if (!r.identifyPassed) h = USB_OpenDevice(letter);
-  if (h == QMR_INVALID_HANDLE) return r;
+  DeviceHandle device = DeviceHandle::Open(letter);
+  r.identifyPassed = device.valid();
+  if (!r.identifyPassed) device = DeviceHandle::OpenPlain(letter);
+  if (!device) return r;
+  void* h = device.get();
   r.opened = true;
   char parent[36] = {};
   if (TVQ_GetDeviceParentString(letter, parent)) r.parent = Field(reinterpret_cast<unsigned char*>(parent), 35);
@@ -55,7 +57,6 @@ ProbeResult Probe(char letter) {
   // READ CAPACITY gives the last block's address; 0 also means failure.
   const unsigned long last = USB_ReadCapacity(h);
   if (last != 0) r.sectors = static_cast<unsigned long long>(last) + 1;
-  QMR_CloseDevice(h);
   return r;
 }
 

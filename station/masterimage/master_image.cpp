@@ -10,24 +10,12 @@
 #include "QMR52916LIB.h"
 #include "QMR52916LIB_ext.h"
 #include "station/station.h"
+#include "core/device_handle.h"
 #include "core/files.h"
 #include "core/strings.h"
 
 namespace ardentix {
 namespace {
-
-class DeviceHandle {
- public:
-  explicit DeviceHandle(void* h) : h_(h) {}
-  ~DeviceHandle() { QMR_CloseDevice(h_); }  // ignores the invalid handle
-  DeviceHandle(const DeviceHandle&) = delete;
-  DeviceHandle& operator=(const DeviceHandle&) = delete;
-  void* get() const { return h_; }
-  bool valid() const { return h_ != QMR_INVALID_HANDLE; }
-
- private:
-  void* h_;
-};
 
 // The card's size from READ CAPACITY; 0 (no limit) when it does not answer.
 uint64_t CardBytes(void* handle) {
@@ -214,7 +202,7 @@ MasterImageResult CreateSdMasterImage(const MasterImageJob& job, const MasterIma
   const bool mapping = job.sparse || job.zstd;
   MapBuilder map;
 
-  DeviceHandle device(TVQ_OpenDevice(job.letter));
+  const DeviceHandle device = DeviceHandle::Open(job.letter);
   if (!device.valid()) return Failed(MasterImageOutcome::OpenFailed, text::kImageOpenDeviceFailed);
 
   const uint64_t total = MasterImageSize(job.usedBytes, CardBytes(device.get()));

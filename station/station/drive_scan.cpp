@@ -8,6 +8,7 @@
 #include "QMR52916LIB.h"
 #include "QMR52916LIB_ext.h"
 #include "station/station.h"
+#include "core/device_handle.h"
 #include "core/status_codes.h"
 #include "core/strings.h"
 
@@ -78,31 +79,25 @@ int Station::ScanDrives(uint32_t mask) {
     for (int row = 0; row < n && !listed; ++row) listed = RowLetter(row) == letter;
     if (listed || !removable) continue;
 
-    void* h = TVQ_OpenDevice(letter);
-    if (IsInvalid(h)) continue;
-    unsigned char id[4] = {};
-    if (!TVQ_GetFlashID(h, id) || (id[0] == 0xFF && id[1] == 0xFF && id[2] == 0xFF && id[3] == 0xFF)) {
-      QMR_CloseDevice(h);  // no flash chip answers
-      continue;
+    {
+      const DeviceHandle h = DeviceHandle::Open(letter);
+      if (!h) continue;
+      unsigned char id[4] = {};
+      // No flash chip answers.
+      if (!TVQ_GetFlashID(h.get(), id) || (id[0] == 0xFF && id[1] == 0xFF && id[2] == 0xFF && id[3] == 0xFF))
+        continue;
+      // Only logical unit 0 carries the flash and is burned. A drive whose
+      // unit cannot be read is left out: taking it for unit 0 could burn the
+      // first card's image and the flash through another unit.
+      if (LogicalUnitOf(letter) != 0) continue;
+      // The serial number and id field are written back from what is read
+      // here. A drive whose block 0 cannot be read is left for the next
+      // arrival: taken with blank fields, its burn would overwrite the serial
+      // number it has with 0xFF.
+      UnitIdentity unit;
+      if (!ReadUnitIdentity(letter, h.get(), unit)) continue;
+      SetUnitIdentity(letter, unit);
     }
-    // Only logical unit 0 carries the flash and is burned. A drive whose
-    // unit cannot be read is left out: taking it for unit 0 could burn the
-    // first card's image and the flash through another unit.
-    if (LogicalUnitOf(letter) != 0) {
-      QMR_CloseDevice(h);
-      continue;
-    }
-    // The serial number and id field are written back from what is read
-    // here. A drive whose block 0 cannot be read is left for the next
-    // arrival: taken with blank fields, its burn would overwrite the serial
-    // number it has with 0xFF.
-    UnitIdentity unit;
-    if (!ReadUnitIdentity(letter, h, unit)) {
-      QMR_CloseDevice(h);
-      continue;
-    }
-    SetUnitIdentity(letter, unit);
-    QMR_CloseDevice(h);
     IdentifyDevice(letter);
   }
   return rows_.Count();
@@ -115,15 +110,18 @@ void Station::IdentifyDevice(char letter) {
   entry.driveLetter = letter;
   entry.lun = -1;
 
-  void* h = TVQ_OpenDevice(letter);
-  if (IsInvalid(h)) return;
-  unsigned char inquiry[36] = {};
-  const bool recognised = USB_Inquiry(h, inquiry) && Recognised(inquiry);
-  unsigned char id[5] = {};
-  TVQ_GetFlashID(h, id);
-  const std::string flashId = FlashIdText(id);
-  entry.spiClockMHz = catalogue_.FrequencyForId(flashId);
-  QMR_CloseDevice(h);
+  bool recognised = false;
+  std::string flashId;
+  {
+    const DeviceHandle h = DeviceHandle::Open(letter);
+    if (!h) return;
+    unsigned char inquiry[36] = {};
+    recognised = USB_Inquiry(h.get(), inquiry) && Recognised(inquiry);
+    unsigned char id[5] = {};
+    TVQ_GetFlashID(h.get(), id);
+    flashId = FlashIdText(id);
+    entry.spiClockMHz = catalogue_.FrequencyForId(flashId);
+  }
   if (!recognised) return;
 
   entry.lun = LogicalUnitOf(letter);
@@ -270,12 +268,7 @@ namespace {
 
 // Whether the drive still opens as a device of the family: sent from a
 // thread of its own, within the control bound (the library's default).
-bool StillThere(char letter) {
-  void* h = TVQ_OpenDevice(letter);
-  if (IsInvalid(h)) return false;
-  QMR_CloseDevice(h);
-  return true;
-}
+bool StillThere(char letter) { return DeviceHandle::Open(letter).valid(); }
 
 uint32_t Bit(char letter) { return letter >= 'A' && letter <= 'Z' ? 1u << (letter - 'A') : 0; }
 
