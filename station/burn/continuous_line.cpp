@@ -3,6 +3,7 @@
 // a batch makes on the station's thread are made off it here, because other
 // ports burn meanwhile.
 #include "burn/continuous_line.h"
+#include "core/device_handle.h"
 
 #include <algorithm>
 
@@ -255,11 +256,7 @@ void ContinuousLine::OnRemovals(uint32_t mask) {
     uint32_t gone = 0;
     for (char letter = 'C'; letter <= 'Z'; ++letter) {
       if ((probe & Bit(letter)) == 0) continue;
-      void* h = TVQ_OpenDevice(letter);
-      if (h == QMR_INVALID_HANDLE)
-        gone |= Bit(letter);
-      else
-        QMR_CloseDevice(h);
+      if (!DeviceHandle::Open(letter)) gone |= Bit(letter);
     }
     return [this, alive, gone, mask] {
       if (auto p = alive.lock(); !p || !*p) return;

@@ -150,26 +150,25 @@ DriveProbe Station::ProbeDrive(char letter) const {
   DriveProbe probe;
   probe.letter = letter;
   if (host_.GetDriveType(letter) != DriveType::Removable) return probe;
-  void* h = TVQ_OpenDevice(letter);
-  if (IsInvalid(h)) return probe;
   unsigned char id[5] = {};
-  if (!TVQ_GetFlashID(h, id) || (id[0] == 0xFF && id[1] == 0xFF && id[2] == 0xFF && id[3] == 0xFF) ||
-      LogicalUnitOf(letter) != 0) {
-    QMR_CloseDevice(h);
-    return probe;
+  {
+    const DeviceHandle h = DeviceHandle::Open(letter);
+    if (!h) return probe;
+    if (!TVQ_GetFlashID(h.get(), id) || (id[0] == 0xFF && id[1] == 0xFF && id[2] == 0xFF && id[3] == 0xFF) ||
+        LogicalUnitOf(letter) != 0)
+      return probe;
+    if (!ReadUnitIdentity(letter, h.get(), probe.unit)) return probe;
   }
-  const bool read = ReadUnitIdentity(letter, h, probe.unit);
-  QMR_CloseDevice(h);
-  if (!read) return probe;
-
-  h = TVQ_OpenDevice(letter);
-  if (IsInvalid(h)) return probe;
-  unsigned char inquiry[36] = {};
-  const bool recognised = USB_Inquiry(h, inquiry) && Recognised(inquiry);
-  std::memset(id, 0, sizeof id);
-  TVQ_GetFlashID(h, id);
-  probe.flashId = FlashIdText(id);
-  QMR_CloseDevice(h);
+  bool recognised = false;
+  {
+    const DeviceHandle h = DeviceHandle::Open(letter);
+    if (!h) return probe;
+    unsigned char inquiry[36] = {};
+    recognised = USB_Inquiry(h.get(), inquiry) && Recognised(inquiry);
+    std::memset(id, 0, sizeof id);
+    TVQ_GetFlashID(h.get(), id);
+    probe.flashId = FlashIdText(id);
+  }
   if (!recognised) return probe;
   probe.lun = LogicalUnitOf(letter);
   probe.deviceNode = host_.DeviceNode(letter);
