@@ -505,6 +505,8 @@ class Soak {
     const int passBefore = station_->PassCount, failBefore = station_->FailCount;
     std::set<char> expected;
     messages_.shown.clear();
+    // The unit that may leave, as the station saw it plugged in.
+    if (swap_) swap_->leaving = *units_[size_t(swap_->place)];
     bool anyRow = false;
     bool ran = false;
     for (int attempt = 0; attempt < 3 && !ran; ++attempt) {
