@@ -360,7 +360,7 @@ otice:Atuo Add only add SPI ID, other info(type size remark ets)need Add manual,
             <translation>不是识别时的那台设备：未烧录，已重新识别</translation>
         </message>
         <message>
-            <source>The drive&apos;s logical unit cannot be read: not burned</source>
+            <source>The drive's logical unit cannot be read: not burned</source>
             <comment>1071</comment>
             <translation>无法读取该驱动器的逻辑单元：未烧录</translation>
         </message>
