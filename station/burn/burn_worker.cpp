@@ -58,7 +58,7 @@ void BurnEngine::BurnWorker(DeviceListEntry entry) {
     std::lock_guard lock(watchMutex_);
     watch = watches_[size_t(entry.position) % watches_.size()];
   }
-  tWatch = watch;
+  tWatch = watch.get();
   void* h = QMR_INVALID_HANDLE;
   try {
     BurnDevice(entry, h);
