@@ -102,17 +102,20 @@ int OffThreadCalls::WaitBriefly(std::chrono::milliseconds wait) {
   // drives): those get the rest of the same wait.
   const auto until = std::chrono::steady_clock::now() + wait;
   for (;;) {
-    int left = 0;
     {
       std::unique_lock lock(shared_->mutex);
       shared_->waiting = true;
       shared_->answered.wait_until(lock, until,
                                    [this] { return shared_->outstanding == 0 || !shared_->ready.empty(); });
       shared_->waiting = false;
-      left = shared_->outstanding;
     }
     Drain(shared_);
-    if (left == 0 && Outstanding() == 0) return 0;
+    // A call a continuation started may already have answered: done only
+    // when nothing is under way and no answer waits to be taken.
+    {
+      std::lock_guard lock(shared_->mutex);
+      if (shared_->outstanding == 0 && shared_->ready.empty()) return 0;
+    }
     if (std::chrono::steady_clock::now() >= until) return Outstanding();
   }
 }
