@@ -163,8 +163,12 @@ UnitMatch Station::CheckUnit(char letter, void* handle, UnitIdentity* identified
 }
 
 void Station::RenewBlockZero(char letter, void* handle) {
-  UnitIdentity now;
-  const bool read = ReadUnitIdentity(letter, handle, now);
+  // Read twice: one read that came back damaged would make the station take
+  // this unit for another at its next burn. Two that differ leave block 0
+  // unknown, and the serial stands for the unit.
+  UnitIdentity now, again;
+  const bool read = ReadUnitIdentity(letter, handle, now) && ReadUnitIdentity(letter, handle, again) &&
+                    now.block0 == again.block0;
   const int i = SlotIndex(letter);
   if (i < 0) return;
   std::lock_guard lock(cacheMutex_);

@@ -662,6 +662,7 @@ TEST_F(BurnTest, FlashCommandsOfATenThousandByteImage) {
                        line({0xF6, 0x06, 0x06, 0, 0, 0, 0, 0, 8}, "out 4096"),   // header last
                        line({0xF6, 0x05, 0x06, 0, 0, 0, 0, 0, 8}, "in 4096"),
                        line({0xF6, 0x05, 0x06, 0, 0, 0, 0, 0, 8}, "in 4096"),    // block 0 as the burn left it
+                       line({0xF6, 0x05, 0x06, 0, 0, 0, 0, 0, 8}, "in 4096"),    // and again, to trust it
                    }));
 }
 
