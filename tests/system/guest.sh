@@ -239,11 +239,10 @@ took=$((SECONDS - started))
 check "burn 3 ends with one failure (${took} s)" grep -q "^Passed: $((FAMILY - 1))  Failed: 1" "$RUN/burn3.txt"
 check "$(letter $stalled)'s row reads \"Device not responding\"" \
   grep -Eq "^ +$(letter $stalled): +failed +Device not responding" "$RUN/burn3.txt"
-# The transfer bound is 30 s and the station gives a worker up at twice that
-# and 10 s more, but on this kernel the unlock of the wedged volume (its
-# partition table read again) waits in usb-storage's reset path as well: the
-# run is held for minutes, not for the 4000 s default.
-check "the stalled device held the run for minutes, not for the default timeout (${took} s)" test "$took" -le 400
+# The transfer bound is 30 s; the station gives a worker up at twice that and
+# 10 s more. The whole burn took 76 s on an idle two-core machine and 194 s
+# on a loaded one (TCG slows everything): far from the 4000 s default.
+check "the stalled device held the run within its bound, not for the default timeout (${took} s)" test "$took" -le 400
 check "counters: Pass Count 22, Fail Count 2" \
   bash -c "grep -q '^Pass Count=$((3 * FAMILY - 2))' '$STATION/RQ4820Ardentix.ini' && grep -q '^Fail Count=2' '$STATION/RQ4820Ardentix.ini'"
 dmesg | grep -Eq "usb 1-1\.$((stalled + 1)): reset|sd [0-9:]+: .*(timing out|abort)" ||
