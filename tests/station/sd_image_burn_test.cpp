@@ -247,9 +247,11 @@ TEST_F(SdImageBurnTest, ABlockMapBurnsOnlyItsRangesAsBmaptoolCopyDoes) {
       // The read-back: the mapped ranges as read, holes elsewhere.
       const auto saved = dir_ / "E.bin";
       EXPECT_EQ(ReadAll(saved), image);
+#ifndef _WIN32  // Windows' stat does not say what a file takes on disk
       struct stat st {};
       ASSERT_EQ(::stat(saved.c_str(), &st), 0);
       EXPECT_LT(uint64_t(st.st_blocks) * 512, image.size()) << "unmapped ranges are holes";
+#endif
     }
   }
 }
