@@ -152,14 +152,16 @@ std::string Devices(const std::string& list) { return "{\"devices\":[" + list + 
 TEST_F(SimFiles, DescriptionsNameTheirFiles) {
   // Relative names start from the description file's folder.
   const std::string description = Path("line.json");
+  // An absolute name on every system (a leading slash alone is not one on Windows).
+  const std::string absolute = (dir_ / "abs-sd2.bin").generic_string();
   std::ofstream(description) << Devices(R"({"letter":"E","luns":2,"flashFile":"e/flash.bin","sdFile":"e-sd.bin",
-                                            "sd2File":"/tmp/abs-sd2.bin"})");
+                                            "sd2File":")" + absolute + R"("})");
   SimConfig config;
   std::string error;
   ASSERT_TRUE(ParseSimSpec(description, config, error)) << error;
-  EXPECT_EQ(config.devices[0].flashFile, Path("e/flash.bin"));
-  EXPECT_EQ(config.devices[0].sdFile, Path("e-sd.bin"));
-  EXPECT_EQ(config.devices[0].sd2File, "/tmp/abs-sd2.bin");
+  EXPECT_EQ(fs::path(config.devices[0].flashFile), fs::path(Path("e/flash.bin")));
+  EXPECT_EQ(fs::path(config.devices[0].sdFile), fs::path(Path("e-sd.bin")));
+  EXPECT_EQ(fs::path(config.devices[0].sd2File), fs::path(absolute));
 
   struct Case {
     std::string json, message;

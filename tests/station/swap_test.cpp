@@ -28,7 +28,8 @@ class SwapTest : public StationTest {
  protected:
   // E: one unit; F: a port with two units, the second plugged in only by a swap.
   void StartLine(bool faultInSdStage) {
-    const std::string flash1 = (dir_ / "f1.flash").string(), flash2 = (dir_ / "f2.flash").string();
+    const std::string flash1 = (dir_ / "f1.flash").generic_string(),
+                      flash2 = (dir_ / "f2.flash").generic_string();  // JSON: no backslashes
     const std::string faults = faultInSdStage ? R"(,"faults":[{"on":"sd-write","after":1,"action":"unplug"}])" : "";
     StartStation(R"({"devices":[{"letter":"E","serial":"000000011111"},
       {"letter":"F","serial":")" + std::string(kLeaving) + R"(","unplugAtMs":600000,"flashFile":")" + flash1 + "\"" +
