@@ -6,6 +6,7 @@
 // read or write outside the caller's buffers, or list a drive the scan
 // should have refused.
 #include <fuzzer/FuzzedDataProvider.h>
+#include <mutex>
 #include <scsi/sg.h>
 #include <stdlib.h>
 
@@ -38,6 +39,9 @@ namespace fuzz = ardentix::fuzz;
 using fuzz::Check;
 
 FuzzedDataProvider* in = nullptr;  // the current input, read by the fake devices
+// The station asks some devices from threads of its own (removal probes); the
+// input is one stream, so the devices take their answers from it one at a time.
+std::mutex inputLock;
 
 // The largest data phase a command can describe.
 constexpr uint32_t kMaxDataPhase = 65535u * 512u;
@@ -48,7 +52,9 @@ void CheckRequest(const qmr::ScsiRequest& r) {
   } else {
     Check(r.buffer != nullptr && r.length > 0);
   }
-  Check(r.length <= kMaxDataPhase && r.timeoutMs == qmr::kDefaultCommandTimeoutMs);
+  // The station bounds its commands; whatever it set, a command always has a
+  // bound and never one longer than the library's own.
+  Check(r.length <= kMaxDataPhase && r.timeoutMs > 0 && r.timeoutMs <= qmr::kDefaultCommandTimeoutMs);
 }
 
 // Fills up to n bytes from the input; fewer when it runs out (a short
@@ -73,6 +79,7 @@ size_t TransferLength(uint8_t how, size_t length) {
 class AnsweringBackend final : public qmr::Backend {
  public:
   bool Execute(const qmr::ScsiRequest& r) override {
+    const std::lock_guard<std::mutex> lock(inputLock);
     CheckRequest(r);
     const uint8_t how = in->ConsumeIntegral<uint8_t>();
     if (r.direction == qmr::DataDirection::In) FillFromInput(r.buffer, TransferLength(how, r.length));
@@ -86,6 +93,7 @@ class AnsweringBackend final : public qmr::Backend {
 
 // The kernel's side of SG_IO, as a device behind it might make it look.
 int LyingIoctl(int, unsigned long request, void* argument) {
+  const std::lock_guard<std::mutex> lock(inputLock);
   Check(request == SG_IO);
   auto* h = static_cast<sg_io_hdr_t*>(argument);
   Check(h->interface_id == 'S' && h->cmd_len == 16 && h->cmdp != nullptr && h->sbp != nullptr);
@@ -115,11 +123,13 @@ int LyingIoctl(int, unsigned long request, void* argument) {
 class PassThroughBackend final : public qmr::Backend {
  public:
   bool Execute(const qmr::ScsiRequest& r) override {
+    const std::lock_guard<std::mutex> lock(inputLock);
     CheckRequest(r);
     qmr::windows_sptd::PassThroughRecord record;
     qmr::windows_sptd::FillPassThroughRecord(r, record);
     const SCSI_PASS_THROUGH_DIRECT& h = record.header;
-    Check(h.Length == sizeof h && h.CdbLength == 16 && h.TimeOutValue == qmr::kDefaultCommandTimeoutMs / 1000);
+    Check(h.Length == sizeof h && h.CdbLength == 16 && h.TimeOutValue >= 1 &&
+          uint64_t(h.TimeOutValue) * 1000 >= r.timeoutMs && uint64_t(h.TimeOutValue - 1) * 1000 < r.timeoutMs);
     Check(h.SenseInfoOffset == offsetof(qmr::windows_sptd::PassThroughRecord, sense));
     Check(h.DataBuffer == (r.direction == qmr::DataDirection::None ? nullptr : r.buffer));
     Check(h.DataTransferLength == r.length && h.DataIn == (r.direction == qmr::DataDirection::Out ? 0 : 1));
@@ -135,6 +145,7 @@ class PassThroughBackend final : public qmr::Backend {
 };
 
 std::unique_ptr<qmr::Backend> OpenFake(char) {
+  const std::lock_guard<std::mutex> lock(inputLock);
   switch (in->ConsumeIntegral<uint8_t>() % 5) {
     case 4:
       return std::make_unique<PassThroughBackend>();
@@ -249,6 +260,10 @@ void RunStation(const std::filesystem::path& dir) {
   station.OnVolumeChange(false, in->ConsumeIntegral<uint32_t>());
   loop.AdvanceBy(ardentix::Milliseconds(700));
   CheckListed(station, host);
+  // The next part reads the input without the devices' lock: no probe may
+  // still be under way.
+  while (station.deviceCalls().WaitBriefly(std::chrono::milliseconds(50)) > 0) {
+  }
 }
 
 // A buffer of exactly the data phase, so that any access beyond it is caught.
